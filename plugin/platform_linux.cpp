@@ -1,0 +1,27 @@
+#include <cctype>
+
+#include "plugin/local_files.h"
+#include "plugin/platform.h"
+
+namespace tvoz {
+
+std::string hostUuid() {
+  // systemd's machine id: 32 hex digits, stable for the life of the install.
+  auto text = readWholeFile("/etc/machine-id");
+  if (!text) return "";
+  std::string hex;
+  for (char c : *text) {
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      hex += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    } else if (c != '\n') {
+      return "";
+    }
+  }
+  if (hex.size() != 32) return "";
+  return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
+         hex.substr(16, 4) + "-" + hex.substr(20);
+}
+
+bool openUrl(const std::string &) { return false; }
+
+}  // namespace tvoz

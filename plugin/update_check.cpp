@@ -1,0 +1,7 @@
+#include "plugin/update_check.h"
+
+namespace tvoz {
+
+void startUpdateCheck() {}  // not built yet
+
+}  // namespace tvoz

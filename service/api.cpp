@@ -1,0 +1,89 @@
+#include "service/api.h"
+
+#include <mutex>
+#include <optional>
+
+#include "account/device.h"
+#include "account/tokens.h"
+#include "plugin/json_fields.h"
+#include "plugin/local_files.h"
+#include "service/url.h"
+
+#ifndef TVOZ_SERVICE_ORIGIN
+#error "TVOZ_SERVICE_ORIGIN must be defined by the build"
+#endif
+
+namespace tvoz {
+
+namespace {
+
+// Runs the refresh grant; true with the new access token in `fresh` when it
+// succeeded. Caller holds the refresh lock.
+bool runRefreshGrant(const std::string &refresh, std::string &fresh) {
+  std::string body =
+      "grant_type=refresh_token&refresh_token=" + refresh + "&device=" + urlEscape(deviceId());
+  HttpResult grant = httpPostForm(tokenEndpoint(), body);
+  if (grant.status != 200) {
+    logLine("refresh falló: " + std::to_string(grant.status));
+    return false;
+  }
+  auto root = parseJson(grant.body);
+  if (!root) return false;
+  std::string access;
+  try {
+    access = readString(*root, "access_token");
+  } catch (const json::exception &) {
+    return false;
+  }
+  std::optional<std::string> newRefresh;
+  try {
+    if (root->contains("refresh_token")) newRefresh = root->at("refresh_token").get<std::string>();
+  } catch (const json::exception &) {
+    setAccessToken(access);  // assigned before the bad member; not saved
+    return false;
+  }
+  storeTokens(access, newRefresh);
+  fresh = access;
+  return !fresh.empty();
+}
+
+// One refresh at a time. A caller whose refused token has already been
+// replaced by another thread's refresh uses the new token instead of spending
+// the refresh token again.
+bool refreshAfter(const std::string &refused, std::string &fresh) {
+  static std::mutex refreshMutex;
+  std::lock_guard<std::mutex> lock(refreshMutex);
+  std::string current = accessToken();
+  if (!current.empty() && current != refused) {
+    fresh = current;
+    return true;
+  }
+  std::string refresh = refreshToken();
+  if (refresh.empty()) return false;
+  return runRefreshGrant(refresh, fresh);
+}
+
+}  // namespace
+
+std::string serviceOrigin() {
+  std::string origin = configGet("service_origin");
+  if (origin.empty()) origin = TVOZ_SERVICE_ORIGIN;
+  if (!origin.empty() && origin.back() == '/') origin.pop_back();
+  return origin;
+}
+
+std::string apiBase() { return serviceOrigin() + "/wp-json/tvoz/v1"; }
+
+std::string tokenEndpoint() { return apiBase() + "/oauth/token"; }
+
+HttpResult apiGet(const std::string &path) {
+  const std::string url = apiBase() + path;
+  const std::string sent = accessToken();
+  HttpResult first = httpGetWithToken(url, sent);
+  if (first.status != 401) return first;
+  std::string fresh;
+  if (!refreshAfter(sent, fresh)) return first;
+  return httpGetWithToken(url, fresh);
+}
+
+}  // namespace tvoz

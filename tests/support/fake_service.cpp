@@ -1,0 +1,128 @@
+#include "tests/support/fake_service.h"
+
+#include <stdexcept>
+
+namespace tvoz_test {
+
+std::string Request::header(const std::string &name) const {
+  for (const auto &[k, v] : headers) {
+    if (strcasecmp(k.c_str(), name.c_str()) == 0) return v;
+  }
+  return "";
+}
+
+bool Request::hasHeader(const std::string &name) const {
+  for (const auto &kv : headers) {
+    if (strcasecmp(kv.first.c_str(), name.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+void reply(httplib::Response &res, int status, const json &body) {
+  res.status = status;
+  res.set_content(body.dump(), "application/json");
+}
+
+FakeService::FakeService() : server_(std::make_unique<httplib::Server>()) { start(); }
+
+FakeService::FakeService(const Tls &tls)
+    : server_(std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str())),
+      tls_(true) {
+  start();
+}
+
+void FakeService::start() {
+  auto any = [this](const httplib::Request &req, httplib::Response &res) { dispatch(req, res); };
+  server_->Get(".*", any);
+  server_->Post(".*", any);
+  server_->Put(".*", any);
+  server_->Delete(".*", any);
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw std::runtime_error("fake service: cannot bind");
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+}
+
+FakeService::~FakeService() {
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string FakeService::origin() const {
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_);
+}
+
+void FakeService::on(const std::string &method, const std::string &path, Handler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  handlers_[method + " " + path] = std::move(handler);
+}
+
+void FakeService::api(const std::string &apiPath, Handler handler) {
+  on("GET", kApi + apiPath, std::move(handler));
+}
+
+void FakeService::api(const std::string &apiPath, int status, const std::string &body) {
+  api(apiPath, [status, body](const Request &, httplib::Response &res) {
+    res.status = status;
+    res.set_content(body, "application/json");
+  });
+}
+
+void FakeService::api(const std::string &apiPath, int status, const json &body) {
+  api(apiPath, status, body.dump());
+}
+
+void FakeService::dispatch(const httplib::Request &req, httplib::Response &res) {
+  Request r;
+  r.method = req.method;
+  r.path = req.path;
+  r.target = req.target;
+  auto q = req.target.find('?');
+  r.query = q == std::string::npos ? "" : req.target.substr(q + 1);
+  r.headers.insert(req.headers.begin(), req.headers.end());
+  r.body = req.body;
+  r.clientPort = req.remote_port;
+  Handler handler;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(r);
+    auto it = handlers_.find(r.method + " " + r.path);
+    if (it != handlers_.end()) handler = it->second;
+  }
+  arrived_.notify_all();
+  if (handler) {
+    handler(r, res);
+  } else {
+    res.status = 404;
+    res.set_content("{\"message\":\"no route\"}", "application/json");
+  }
+}
+
+std::vector<Request> FakeService::requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+std::vector<Request> FakeService::requestsTo(const std::string &path) const {
+  std::vector<Request> out;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto &r : log_) {
+    if (r.path == path) out.push_back(r);
+  }
+  return out;
+}
+
+std::vector<Request> FakeService::apiRequests(const std::string &apiPath) const {
+  return requestsTo(kApi + apiPath);
+}
+
+bool FakeService::waitFor(const std::string &path, size_t count,
+                          std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return arrived_.wait_for(lock, timeout, [&] {
+    size_t n = 0;
+    for (const auto &r : log_) n += r.path == path;
+    return n >= count;
+  });
+}
+
+}  // namespace tvoz_test
