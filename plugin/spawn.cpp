@@ -1,6 +1,7 @@
 #include "plugin/spawn.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/types.h>
@@ -45,6 +46,34 @@ class FileActions {
   bool ok_ = false;
 };
 
+// The program starts with no signal blocked, whatever the host's calling
+// thread had blocked, and with SIGPIPE at its default.
+class SpawnAttr {
+ public:
+  SpawnAttr() {
+    ok_ = ::posix_spawnattr_init(&attr_) == 0;
+    if (!ok_) return;
+    sigset_t none, pipe;
+    sigemptyset(&none);
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    ::posix_spawnattr_setsigmask(&attr_, &none);
+    ::posix_spawnattr_setsigdefault(&attr_, &pipe);
+    ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttr() {
+    if (ok_) ::posix_spawnattr_destroy(&attr_);
+  }
+  SpawnAttr(const SpawnAttr &) = delete;
+  SpawnAttr &operator=(const SpawnAttr &) = delete;
+  bool ok() const { return ok_; }
+  posix_spawnattr_t *get() { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_;
+  bool ok_ = false;
+};
+
 // Both ends close on exec, so that no other program started meanwhile by the
 // host keeps the pipe open (which would keep our read from ever ending); the
 // child's copy on its standard output is made by dup2, which clears the flag.
@@ -76,7 +105,8 @@ std::optional<int> runProgram(const std::vector<std::string> &argv, std::string 
   args.push_back(nullptr);
 
   FileActions actions;
-  if (!actions.ok()) return std::nullopt;
+  SpawnAttr attr;
+  if (!actions.ok() || !attr.ok()) return std::nullopt;
   Fd readEnd, writeEnd;
   if (out) {
     out->clear();
@@ -87,7 +117,7 @@ std::optional<int> runProgram(const std::vector<std::string> &argv, std::string 
   }
 
   pid_t pid = 0;
-  if (::posix_spawnp(&pid, args[0], actions.get(), nullptr, args.data(), processEnvironment()) !=
+  if (::posix_spawnp(&pid, args[0], actions.get(), attr.get(), args.data(), processEnvironment()) !=
       0) {
     return std::nullopt;
   }
