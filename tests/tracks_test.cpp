@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/fake_service.h"
+#include "tests/support/temp_home.h"
+#include "tests/support/test_host.h"
+
+using namespace tvoz_test;
+
+namespace {
+
+class TracksTest : public ::testing::Test {
+ protected:
+  FakeService service;
+  TempHome home{service.origin()};
+  TestHost host;
+
+  void answer(const json &tracks) { service.api("/vdj/tracks", 200, json{{"tracks", tracks}}); }
+
+  std::vector<std::string> ids(const std::vector<Track> &tracks) {
+    std::vector<std::string> out;
+    for (const auto &t : tracks) out.push_back(t.id.value_or("<null>"));
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST_F(TracksTest, HandsEveryArgumentInItsPosition) {
+  answer(json::array({
+      {{"id", "t1"}, {"title", "Luna"}, {"artist", "Ana"}, {"remix", "Extended"},
+       {"genre", "Salsa"}, {"cover", "https://img/1.jpg"}, {"bpm", 127.5}, {"video", true},
+       {"ext", "wav"}},
+      {{"id", "t2"}},
+      {{"title", "Sin id"}},  // skipped, the rest still listed
+      {{"id", "t3"}, {"title", ""}, {"remix", ""}, {"genre", ""}, {"cover", ""},
+       {"video", 2}},
+      {{"id", "t4"}, {"video", 0}},
+  }));
+
+  TrackRecorder list;
+  EXPECT_EQ(host.plugin().GetFolder("salsa", &list), 0);
+  ASSERT_EQ(ids(list.tracks), (std::vector<std::string>{"t1", "t2", "t3", "t4"}));
+
+  const Track &full = list.tracks[0];
+  EXPECT_EQ(full.title, "Luna");
+  EXPECT_EQ(full.artist, "Ana");
+  EXPECT_EQ(full.remix, "Extended");
+  EXPECT_EQ(full.genre, "Salsa");
+  EXPECT_EQ(full.label, std::nullopt);
+  EXPECT_EQ(full.comment, std::nullopt);
+  EXPECT_EQ(full.cover, "https://img/1.jpg");
+  EXPECT_EQ(full.streamUrl, std::nullopt);
+  EXPECT_EQ(full.length, 0.0f);
+  EXPECT_EQ(full.bpm, 127.5f);
+  EXPECT_EQ(full.key, 0);
+  EXPECT_EQ(full.year, 0);
+  EXPECT_TRUE(full.video);
+  EXPECT_FALSE(full.karaoke);
+
+  for (size_t i : {1u, 2u}) {
+    SCOPED_TRACE(*list.tracks[i].id);
+    const Track &bare = list.tracks[i];
+    EXPECT_EQ(bare.title, "");  // empty, never null
+    EXPECT_EQ(bare.artist, "");
+    EXPECT_EQ(bare.remix, std::nullopt);
+    EXPECT_EQ(bare.genre, std::nullopt);
+    EXPECT_EQ(bare.label, std::nullopt);
+    EXPECT_EQ(bare.comment, std::nullopt);
+    EXPECT_EQ(bare.cover, std::nullopt);
+    EXPECT_EQ(bare.streamUrl, std::nullopt);
+    EXPECT_EQ(bare.length, 0.0f);
+    EXPECT_EQ(bare.bpm, 0.0f);
+    EXPECT_EQ(bare.key, 0);
+    EXPECT_EQ(bare.year, 0);
+    EXPECT_FALSE(bare.karaoke);
+  }
+  EXPECT_FALSE(list.tracks[1].video);
+  EXPECT_TRUE(list.tracks[2].video);
+  EXPECT_FALSE(list.tracks[3].video);
+}
+
+TEST_F(TracksTest, EscapesFolderIdsAndSearchText) {
+  answer(json::array());
+  host.open("@fav");
+  host.open("@crate:12");
+  host.open(nullptr);
+  host.open("Salsa & Son");
+  host.search("año nuevo");
+  host.search(nullptr);
+
+  std::vector<std::string> queries;
+  for (const auto &r : service.apiRequests("/vdj/tracks")) queries.push_back(r.query);
+  EXPECT_EQ(queries, (std::vector<std::string>{
+                         "genero=%40fav",
+                         "genero=%40crate%3A12",
+                         "genero=",
+                         "genero=Salsa%20%26%20Son",
+                         "q=a%C3%B1o%20nuevo",
+                         "q=",
+                     }));
+}
+
+TEST_F(TracksTest, ListingEndsAtFirstBadElement) {
+  const std::vector<json> bad = {
+      {{"id", "bad"}, {"bpm", "127"}},
+      {{"id", "bad"}, {"ext", 3}},  // name already recorded, still no entry
+      {{"id", "bad"}, {"title", nullptr}},
+      {{"id", "bad"}, {"video", "sí"}},
+      {{"id", 7}},
+      "bad",
+  };
+  for (const auto &element : bad) {
+    SCOPED_TRACE(element.dump());
+    answer(json::array({{{"id", "before"}}, element, {{"id", "after"}}}));
+    TrackRecorder list;
+    EXPECT_EQ(host.plugin().OnSearch("x", &list), 0);
+    EXPECT_EQ(ids(list.tracks), std::vector<std::string>{"before"});
+  }
+}
+
+TEST_F(TracksTest, EmptyListWhenAnswerIsUnusable) {
+  const std::vector<std::pair<int, std::string>> answers = {
+      {500, R"({"tracks":[{"id":"a"}]})"},
+      {200, "no es JSON"},
+      {200, R"([{"id":"a"}])"},
+      {200, R"({"tracks":"a"})"},
+      {200, R"({"otra":[{"id":"a"}]})"},
+  };
+  for (const auto &[status, body] : answers) {
+    SCOPED_TRACE(std::to_string(status) + " " + body);
+    service.api("/vdj/tracks", status, body);
+    TrackRecorder list;
+    EXPECT_EQ(host.plugin().GetFolder("salsa", &list), 0);
+    EXPECT_TRUE(list.tracks.empty());
+  }
+}
