@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "account/device.h"
 #include "account/tokens.h"
@@ -56,19 +57,6 @@ class Socket {
 // opener and what it launches would hold the port open).
 void closeOnExec(int fd) { ::fcntl(fd, F_SETFD, FD_CLOEXEC); }
 
-// Reads "access_token" and "refresh_token" from a 200 answer; nothing when
-// the answer is not a JSON object with string members, so that memory and
-// the token file never hold half of a grant.
-std::optional<std::pair<std::string, std::string>> grantedTokens(const std::string &body) {
-  auto root = parseJson(body);
-  if (!root || !root->is_object()) return std::nullopt;
-  try {
-    return std::make_pair(readString(*root, "access_token"), readString(*root, "refresh_token"));
-  } catch (const json::exception &) {
-    return std::nullopt;
-  }
-}
-
 std::string serviceMessage(const std::string &body) {
   auto root = parseJson(body);
   if (!root || !root->is_object()) return "";
@@ -86,7 +74,7 @@ void exchangeCode(const std::string &code) {
                      "&device_name=" + urlEscape(deviceName());
   HttpResult grant = httpPostForm(tokenEndpoint(), body);
   if (grant.status == 200) {
-    if (auto tokens = grantedTokens(grant.body)) storeTokens(tokens->first, tokens->second);
+    if (auto tokens = readCodeGrant(grant.body)) storeTokens(tokens->access, tokens->refresh);
     return;
   }
   logLine("exchangeCode falló: " + std::to_string(grant.status) + " " + grant.body.substr(0, 160));
@@ -137,6 +125,19 @@ std::string extractCode(const char *data, size_t size) {
   if (at == std::string::npos) return "";
   at += 5;
   return text.substr(at, text.find_first_of("& \r\n", at) - at);
+}
+
+std::optional<CodeGrant> readCodeGrant(const std::string &body) {
+  auto root = parseJson(body);
+  if (!root || !root->is_object()) return std::nullopt;
+  try {
+    // Both read before either is kept.
+    std::string access = readString(*root, "access_token");
+    std::string refresh = readString(*root, "refresh_token");
+    return CodeGrant{std::move(access), std::move(refresh)};
+  } catch (const json::exception &) {
+    return std::nullopt;
+  }
 }
 
 HRESULT startLogin() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "plugin/vdj_sdk.h"
@@ -27,5 +28,15 @@ HRESULT onOAuth(const char *accessToken, ULONG expiresIn, const char *refreshTok
 // sent (the text ends early at a zero byte): what follows the first "code="
 // anywhere in it, up to "&", a space, CR or LF. Empty when there is none.
 std::string extractCode(const char *data, size_t size);
+
+// The tokens in the body of an authorisation-code grant's 200 answer, both to
+// be stored (a missing member reads as empty); nothing when the body is not
+// a JSON object with string members, so that memory and the token file never
+// hold half of a grant. Never throws a JSON error; touches no state.
+struct CodeGrant {
+  std::string access;
+  std::string refresh;
+};
+std::optional<CodeGrant> readCodeGrant(const std::string &body);
 
 }  // namespace tvoz

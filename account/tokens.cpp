@@ -1,6 +1,7 @@
 #include "account/tokens.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "plugin/json_fields.h"
 #include "plugin/local_files.h"
@@ -23,15 +24,23 @@ std::string tokenFilePath() { return supportDir() + "/Tornavoz.tokens"; }
 void loadTokens() {
   auto text = readWholeFile(tokenFilePath());
   if (!text) return;
-  auto root = parseJson(*text);
-  if (!root) return;
+  FileTokens read = readTokenFile(*text);
   std::lock_guard<std::mutex> lock(g_tokenMutex);
+  if (read.access) g_access = std::move(*read.access);
+  if (read.refresh) g_refresh = std::move(*read.refresh);
+}
+
+FileTokens readTokenFile(const std::string &text) {
+  FileTokens read;
+  auto root = parseJson(text);
+  if (!root) return read;
   try {
     // A bad "refresh" after a good "access" keeps the access token.
-    g_access = readString(*root, "access");
-    g_refresh = readString(*root, "refresh");
+    read.access = readString(*root, "access");
+    read.refresh = readString(*root, "refresh");
   } catch (const json::exception &) {
   }
+  return read;
 }
 
 void saveTokens() {

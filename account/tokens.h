@@ -16,6 +16,16 @@ std::string tokenFilePath();
 // nothing or only what could be read before the damage).
 void loadTokens();
 
+// The tokens a token file's text holds, each to be assigned when present. A
+// text that is not JSON gives neither; a bad "access" gives neither; a bad
+// "refresh" after a good "access" gives only the access token. A missing
+// member reads as empty. Never throws a JSON error; touches no state.
+struct FileTokens {
+  std::optional<std::string> access;
+  std::optional<std::string> refresh;
+};
+FileTokens readTokenFile(const std::string &text);
+
 // Writes both tokens to the token file (mode 0600, atomically). A token that
 // JSON cannot carry (invalid UTF-8) is not written: the old file stays whole
 // and the new tokens live in memory only, as when the file is not writable.

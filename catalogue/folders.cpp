@@ -9,9 +9,14 @@ namespace tvoz {
 
 HRESULT listFolders(IVdjSubfoldersList *list) {
   HttpResult answer = apiGet("/vdj/folders");
-  if (answer.status != 200 || list == nullptr) return S_OK;
-  auto root = parseJson(answer.body);
-  if (!root) return S_OK;
+  if (answer.status == 200) listFoldersBody(answer.body, list);
+  return S_OK;
+}
+
+void listFoldersBody(const std::string &body, IVdjSubfoldersList *list) {
+  if (list == nullptr) return;
+  auto root = parseJson(body);
+  if (!root) return;
   try {
     // A bad element ends the listing; the folders before it stay with the host.
     forEachElement(memberOf(*root, "folders"), [list](const json &folder) {
@@ -24,7 +29,6 @@ HRESULT listFolders(IVdjSubfoldersList *list) {
     });
   } catch (const json::exception &) {
   }
-  return S_OK;
 }
 
 }  // namespace tvoz

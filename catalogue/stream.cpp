@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "offline/cache_index.h"
 #include "plugin/json_fields.h"
@@ -62,17 +63,20 @@ HRESULT streamUrl(const char *rawId, IVdjString &url, IVdjString &error) {
     error.set(kRefused);
     return S_FALSE;
   }
-  auto address = addressIn(answer.body);
-  if (!address) {
-    error.set(kInvalid);
+  const Resolution resolved = readResolveBody(answer.body);
+  if (!resolved.error.empty()) {
+    error.set(resolved.error.c_str());
     return S_FALSE;
   }
-  if (address->empty()) {
-    error.set(kNoUrl);
-    return S_FALSE;
-  }
-  url.set(address->c_str());
+  url.set(resolved.url.c_str());
   return S_OK;
+}
+
+Resolution readResolveBody(const std::string &body) {
+  auto address = addressIn(body);
+  if (!address) return {"", kInvalid};
+  if (address->empty()) return {"", kNoUrl};
+  return {std::move(*address), ""};
 }
 
 }  // namespace tvoz

@@ -17,4 +17,13 @@ HRESULT streamUrl(const char *id, IVdjString &url, IVdjString &error);
 // dropped. Any thread.
 void logPlay(const std::string &id);
 
+// What the body of a 200 resolve answer gives the host: the address in `url`
+// or a Spanish reason in `error`, exactly one of the two not empty. Never
+// throws a JSON error.
+struct Resolution {
+  std::string url;
+  std::string error;
+};
+Resolution readResolveBody(const std::string &body);
+
 }  // namespace tvoz

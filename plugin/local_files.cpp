@@ -83,8 +83,9 @@ json loadConfigJson() {
   return parseObjectOrEmpty(*text);
 }
 
-std::string configGet(const std::string &key) {
-  json config = loadConfigJson();
+std::string configGet(const std::string &key) { return configValue(loadConfigJson(), key); }
+
+std::string configValue(const json &config, const std::string &key) {
   auto it = config.find(key);
   if (it == config.end() || !it->is_string()) return "";
   return it->get<std::string>();

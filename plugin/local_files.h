@@ -35,6 +35,8 @@ bool writeFileAtomic(const std::string &path, const std::string &content, mode_t
 json loadConfigJson();
 // A member's string value; absent or not a string reads as empty.
 std::string configGet(const std::string &key);
+// The same reading of a configuration already loaded.
+std::string configValue(const json &config, const std::string &key);
 // Sets one member and rewrites the file whole; other members are kept.
 // Failures are silent.
 void configSet(const std::string &key, const std::string &value);

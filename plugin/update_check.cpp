@@ -15,20 +15,31 @@ void checkForUpdate() noexcept {
   try {
     HttpResult answer = httpGet(apiBase() + "/vdj/version", false);
     if (answer.status != 200) return;
-    auto root = parseJson(answer.body);
-    if (!root) return;
-    // Both members are read before anything is decided: a bad "url" stops
-    // the check even when the version is newer.
-    std::string version = readString(*root, "version");
-    std::string url = readString(*root, "url");
-    // Text order, not numeric: "1.0.10" and "1.0.0-beta" are newer, "1.0" is not.
-    if (version.empty() || !(std::string(kPluginVersion) < version)) return;
-    std::string message = "Hay una version nueva del plugin Tornavoz (" + version +
+    auto notice = updateNoticeFor(answer.body);
+    if (!notice) return;
+    std::string message = "Hay una version nueva del plugin Tornavoz (" + notice->version +
                           "). Se abrira la descarga; instalala para tener las ultimas mejoras.";
     tvoz_alert_mac(message.c_str());
-    if (!url.empty()) openUrl(url);
+    if (!notice->url.empty()) openUrl(notice->url);
   } catch (...) {
   }
+}
+
+std::optional<UpdateNotice> updateNoticeFor(const std::string &body) {
+  auto root = parseJson(body);
+  if (!root) return std::nullopt;
+  UpdateNotice notice;
+  try {
+    // Both members are read before anything is decided: a bad "url" stops
+    // the check even when the version is newer.
+    notice.version = readString(*root, "version");
+    notice.url = readString(*root, "url");
+  } catch (const json::exception &) {
+    return std::nullopt;
+  }
+  // Text order, not numeric: "1.0.10" and "1.0.0-beta" are newer, "1.0" is not.
+  if (notice.version.empty() || !(std::string(kPluginVersion) < notice.version)) return std::nullopt;
+  return notice;
 }
 
 void startUpdateCheck() {

@@ -27,23 +27,18 @@ bool runRefreshGrant(const std::string &refresh, std::string &fresh) {
     logLine("refresh falló: " + std::to_string(grant.status));
     return false;
   }
-  auto root = parseJson(grant.body);
-  if (!root) return false;
-  std::string access;
-  try {
-    access = readString(*root, "access_token");
-  } catch (const json::exception &) {
-    return false;
+  RefreshGrant read = readRefreshGrant(grant.body);
+  switch (read.outcome) {
+    case RefreshGrant::kNothing:
+      return false;
+    case RefreshGrant::kAccessUnsaved:
+      setAccessToken(read.access);
+      return false;
+    case RefreshGrant::kStore:
+      break;
   }
-  std::optional<std::string> newRefresh;
-  try {
-    if (root->contains("refresh_token")) newRefresh = root->at("refresh_token").get<std::string>();
-  } catch (const json::exception &) {
-    setAccessToken(access);  // assigned before the bad member; not saved
-    return false;
-  }
-  storeTokens(access, newRefresh);
-  fresh = access;
+  storeTokens(read.access, read.refresh);
+  fresh = read.access;
   return !fresh.empty();
 }
 
@@ -64,6 +59,25 @@ bool refreshAfter(const std::string &refused, std::string &fresh) {
 }
 
 }  // namespace
+
+RefreshGrant readRefreshGrant(const std::string &body) {
+  RefreshGrant read;
+  auto root = parseJson(body);
+  if (!root) return read;
+  try {
+    read.access = readString(*root, "access_token");
+  } catch (const json::exception &) {
+    return read;
+  }
+  try {
+    if (root->contains("refresh_token")) read.refresh = root->at("refresh_token").get<std::string>();
+  } catch (const json::exception &) {
+    read.outcome = RefreshGrant::kAccessUnsaved;  // read before the bad member
+    return read;
+  }
+  read.outcome = RefreshGrant::kStore;
+  return read;
+}
 
 std::string serviceOrigin() {
   std::string origin = configGet("service_origin");

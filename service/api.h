@@ -1,6 +1,7 @@
 // Authorised calls to the service's REST API.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "service/http.h"
@@ -19,5 +20,19 @@ std::string tokenEndpoint();
 // of them spends the refresh token and the others repeat with its result.
 // Blocking; any thread.
 HttpResult apiGet(const std::string &path);
+
+// What the body of a refresh grant's 200 answer asks to keep. A body that is
+// not an object, or whose "access_token" is not a string, changes nothing. A
+// "refresh_token" present but not a string leaves only the access token,
+// which is then kept in memory without saving. Otherwise both are stored and
+// saved, the refresh token only when the member is present. Never throws a
+// JSON error; touches no state.
+struct RefreshGrant {
+  enum Outcome { kNothing, kAccessUnsaved, kStore };
+  Outcome outcome = kNothing;
+  std::string access;
+  std::optional<std::string> refresh;
+};
+RefreshGrant readRefreshGrant(const std::string &body);
 
 }  // namespace tvoz
