@@ -6,7 +6,37 @@
 
 namespace tvoz {
 
+namespace {
+
+// True when arrays and objects open more than kMaxJsonDepth deep. Brackets
+// inside strings do not count; for a text that is not JSON the answer does not
+// matter, the parser refuses it anyway.
+bool nestsTooDeep(const std::string &text) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;  // an escaped character, possibly a quote
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<json> parseJson(const std::string &text) {
+  if (nestsTooDeep(text)) return std::nullopt;
   json value = json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
   if (value.is_discarded()) return std::nullopt;
   return value;

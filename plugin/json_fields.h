@@ -17,7 +17,12 @@ namespace tvoz {
 
 using json = nlohmann::json;
 
-// The parsed value, or nothing when the text is not one complete JSON value.
+// The parsed value, or nothing when the text is not one complete JSON value
+// or nests arrays and objects more than kMaxJsonDepth deep. The library copies,
+// compares and writes values recursively, so a few hundred kilobytes of
+// brackets would otherwise overflow the stack of the thread that reads them;
+// nothing the plug-in reads nests more than a few levels.
+constexpr int kMaxJsonDepth = 128;
 std::optional<json> parseJson(const std::string &text);
 
 // Same as parseJson, but anything other than an object reads as an empty object.

@@ -69,3 +69,15 @@ TEST(Folders, EmptyTreeWhenAnswerIsUnusable) {
     EXPECT_TRUE(list.folders.empty());
   }
 }
+
+TEST(Folders, DeeplyNestedAnswerIsRefusedWithoutExhaustingTheStack) {
+  FakeService service;
+  TempHome home(service.origin());
+  TestHost host;
+  // 200 KB of brackets: copied as a value, it used to recurse once per level.
+  const std::string deep(100000, '[');
+  service.api("/vdj/folders", 200, "{\"folders\":" + deep + std::string(100000, ']') + "}");
+  FolderRecorder list;
+  EXPECT_EQ(host.plugin().GetFolderList(&list), 0);
+  EXPECT_TRUE(list.folders.empty());
+}

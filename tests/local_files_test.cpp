@@ -34,6 +34,14 @@ TEST_F(LocalFiles, DamagedConfigurationReadsAsEmptyAndIsReplacedByTheNextSet) {
   EXPECT_EQ(configGet("offline_dir"), "");
 }
 
+TEST_F(LocalFiles, DeeplyNestedConfigurationReadsAsDamagedAndSetStillWrites) {
+  // Written back whole, the nesting used to recurse once per level.
+  home.write(configPath, "{\"a\":" + std::string(100000, '[') + std::string(100000, ']') + "}");
+  EXPECT_EQ(configGet("a"), "");
+  configSet("device_id", "abc");
+  EXPECT_EQ(*home.read(configPath), R"({"device_id":"abc"})");
+}
+
 TEST_F(LocalFiles, SetKeepsOtherMembersAndWritesCompactSortedUtf8) {
   home.write(configPath, R"({"zeta":"z", "offline_dir":"", "count": 3})");
   EXPECT_EQ(cacheDir(), home.path() + "/Music/Tornavoz");  // empty counts as unset
