@@ -100,7 +100,8 @@ PathClaim::PathClaim(const std::string &dir, const std::string &id, const std::s
   // Paths the index gives to other tracks are taken: sharing one file would
   // make those tracks play each other's audio and delete each other's copy.
   std::set<std::string> taken;
-  for (const auto &[otherId, value] : loadCacheIndex().items()) {
+  const json index = loadCacheIndex();
+  for (const auto &[otherId, value] : index.items()) {
     if (otherId != id && value.is_string()) taken.insert(value.get<std::string>());
   }
   std::lock_guard<std::mutex> lock(mutex());
