@@ -40,6 +40,12 @@ void FakeService::start() {
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("fake service: cannot bind");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() is a no-op until the accept loop runs, so do not hand out a
+  // service that could not be stopped.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
 }
 
 FakeService::~FakeService() {
