@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/fake_service.h"
+#include "tests/support/temp_home.h"
+#include "tests/support/test_host.h"
+
+using namespace tvoz_test;
+
+namespace {
+
+using Labels = std::vector<std::string>;
+
+class TrackMenu : public ::testing::Test {
+ protected:
+  TrackMenu() {
+    service.api("/vdj/tracks", 200, json{{"tracks", json::array({{{"id", "t 1"}, {"title", "Luna"}}})}});
+    for (const char *path : {"/vdj/favorite", "/vdj/crate-add", "/vdj/crate-remove"}) {
+      service.api(path, 200, json{{"ok", true}});
+    }
+  }
+  void playlists(const json &crates) { service.api("/vdj/crates", 200, json{{"crates", crates}}); }
+
+  // Every library request sent so far, as "path?query" below the API base.
+  Labels librarySent() const {
+    Labels out;
+    for (const auto &r : service.requests()) {
+      std::string path = r.path.substr(std::string(kApi).size());
+      if (path == "/vdj/crates" || path == "/vdj/tracks" || path == "/vdj/version") continue;
+      out.push_back(path + "?" + r.query);
+    }
+    return out;
+  }
+
+  FakeService service;
+  TempHome home{service.origin()};
+  TestHost host;
+};
+
+}  // namespace
+
+TEST_F(TrackMenu, OrdinaryFolderWithoutPlaylists) {
+  EXPECT_EQ(host.choose("t 1", 0), 0);  // no menu built yet
+  host.open("pool");
+  Labels menu = host.menu("t 1");
+  EXPECT_EQ(menu, (Labels{"Me gusta", "Anadir a nueva playlist", "Guardar para tocar sin internet"}));
+
+  EXPECT_EQ(host.choose("t 1", 0), 0);
+  EXPECT_EQ(host.choose("t 1", 3), 0);  // past the end
+  EXPECT_EQ(librarySent(), Labels{"/vdj/favorite?file=t%201&action=add"});
+}
+
+TEST_F(TrackMenu, FavouritesFolderOffersRemovalOfTheMark) {
+  host.open("@fav");
+  Labels menu = host.menu("t 1");
+  ASSERT_FALSE(menu.empty());
+  EXPECT_EQ(menu[0], "Quitar de Me gusta");
+  host.choose("t 1", 0);
+  EXPECT_EQ(librarySent(), Labels{"/vdj/favorite?file=t%201&action=remove"});
+}
+
+TEST_F(TrackMenu, PlaylistFolderOffersRemovalAndEveryPlaylist) {
+  playlists(json::array({{{"id", 12}, {"name", "House"}}, {{"id", 40}, {"name", "Boda"}}}));
+  host.open("@crate:12");
+  Labels menu = host.menu("t 1");
+  EXPECT_EQ(menu, (Labels{"Me gusta", "Quitar de esta playlist", "Anadir a: House", "Anadir a: Boda",
+                          "Anadir a nueva playlist", "Guardar para tocar sin internet"}));
+
+  // The choice acts on the track it names, not on the one the menu was built for.
+  for (unsigned long i : {1, 2, 3}) host.choose("t/2", i);
+  EXPECT_EQ(librarySent(), (Labels{"/vdj/crate-remove?crate=12&file=t%2F2",
+                                   "/vdj/crate-add?crate=12&file=t%2F2",
+                                   "/vdj/crate-add?crate=40&file=t%2F2"}));
+}
+
+TEST_F(TrackMenu, PlaylistReadingKeepsWhatCameBeforeABadElement) {
+  playlists(json::array({{{"name", "Sin id"}},
+                         {{"id", -5}},
+                         {{"id", "7"}, {"name", "Texto"}},
+                         {{"id", 8}, {"name", "Nunca"}}}));
+  Labels menu = host.menu("t 1");
+  EXPECT_EQ(menu, (Labels{"Me gusta", "Anadir a: Sin id", "Anadir a: (crate)", "Anadir a nueva playlist",
+                          "Guardar para tocar sin internet"}));
+  host.choose("t 1", 1);
+  host.choose("t 1", 2);
+  EXPECT_EQ(librarySent(), (Labels{"/vdj/crate-add?crate=0&file=t%201",
+                                   "/vdj/crate-add?crate=-5&file=t%201"}));
+
+  const Labels withoutPlaylists{"Me gusta", "Anadir a nueva playlist", "Guardar para tocar sin internet"};
+  struct Case {
+    const char *name;
+    int status;
+    std::string body;
+  } cases[] = {
+      {"refused", 401, R"({"crates":[{"id":1,"name":"x"}]})"},
+      {"empty body", 200, ""},
+      {"root is an array", 200, R"([{"id":1,"name":"x"}])"},
+      {"element is not an object", 200, R"({"crates":[3,{"id":1,"name":"x"}]})"},
+      {"no crates member", 200, R"({"other":[]})"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    service.api("/vdj/crates", c.status, c.body);
+    EXPECT_EQ(host.menu("t 1"), withoutPlaylists);
+  }
+}
