@@ -200,6 +200,7 @@ int main(int argc, char **argv) {
   // download's cost.
   tvoz::offlineToggle("warmup");
 
+  std::printf("Offline download of %zu MiB over loopback (best of %d)\n", mib, kRuns);
   double bestCurl = 1e30, bestPlugin = 1e30;
   long worstGrowthKiB = 0;
   const long residentKiB = statusKiB("VmRSS");
@@ -219,6 +220,7 @@ int main(int argc, char **argv) {
     if (run % 2 == 1) curl = runCurl();
     ok = ok && curl > 0;
     if (!ok) break;
+    std::printf("  run %d: curl %.3f s, plug-in %.3f s\n", run + 1, curl, plugin.seconds);
     bestCurl = std::min(bestCurl, curl);
     bestPlugin = std::min(bestPlugin, plugin.seconds);
     worstGrowthKiB = std::max(worstGrowthKiB, plugin.growthKiB);
@@ -238,7 +240,6 @@ int main(int argc, char **argv) {
   const bool fastEnough = ratio >= kMinRatio;
   const bool smallEnough = growthMiB < kMaxGrowthMiB;
 
-  std::printf("Offline download of %zu MiB over loopback (best of %d)\n", mib, kRuns);
   std::printf("  curl -o FILE URL:          %8.1f MiB/s (%.3f s)\n", curlRate, bestCurl);
   std::printf("  plug-in offlineToggle:     %8.1f MiB/s (%.3f s)\n", pluginRate, bestPlugin);
   std::printf("  plug-in / curl:            %8.2f (goal >= %.1f): %s\n", ratio, kMinRatio,
