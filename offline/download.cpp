@@ -1,5 +1,6 @@
 #include "offline/download.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
@@ -74,8 +75,13 @@ class PathClaim {
             const std::string &ext);
   ~PathClaim() {
     std::lock_guard<std::mutex> lock(mutex());
-    auto it = claims().find(path_);
-    if (it != claims().end() && it->second == id_) claims().erase(it);
+    auto [first, last] = claims().equal_range(path_);
+    for (auto it = first; it != last; ++it) {
+      if (it->second == id_) {
+        claims().erase(it);
+        break;
+      }
+    }
   }
   PathClaim(const PathClaim &) = delete;
   PathClaim &operator=(const PathClaim &) = delete;
@@ -87,8 +93,10 @@ class PathClaim {
     static std::mutex m;
     return m;
   }
-  static std::map<std::string, std::string> &claims() {  // path -> track id
-    static std::map<std::string, std::string> c;
+  // path -> track id, once per download in progress (the same track may be
+  // fetched twice at once; both then write the same path).
+  static std::multimap<std::string, std::string> &claims() {
+    static std::multimap<std::string, std::string> c;
     return c;
   }
 
@@ -110,8 +118,8 @@ PathClaim::PathClaim(const std::string &dir, const std::string &id, const std::s
   for (unsigned n = 1;; ++n) {
     std::string candidate =
         dir + "/" + name + (n == 1 ? "" : " (" + std::to_string(n) + ")") + "." + ext;
-    auto claim = claims().find(candidate);
-    bool claimedByOther = claim != claims().end() && claim->second != id;
+    auto [first, last] = claims().equal_range(candidate);
+    bool claimedByOther = std::any_of(first, last, [&](const auto &c) { return c.second != id; });
     if (taken.count(candidate) == 0 && !claimedByOther) {
       path_ = candidate;
       claims().emplace(candidate, id);

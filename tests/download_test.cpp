@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
+#include <thread>
 
 #include "tests/support/fake_service.h"
 #include "tests/support/temp_home.h"
@@ -196,4 +197,28 @@ TEST_F(OfflineDownload, TracksWithTheSameNameKeepTheirOwnFiles) {
   // The first name is free again once its track let go of it.
   ASSERT_EQ(toggle("t1"), 0);
   EXPECT_EQ(index(), json({{"t1", first}, {"t2", second}}));
+}
+
+TEST_F(OfflineDownload, SameNamedTracksDownloadingAtOnceKeepTheirOwnFiles) {
+  list(json::array({{{"id", "t1"}, {"artist", "Ana"}, {"title", "Luna"}},
+                    {{"id", "t2"}, {"artist", "Ana"}, {"title", "Luna"}}}));
+  // Neither answer leaves before both requests have arrived, so both names
+  // are chosen while the index still holds neither track.
+  service.api(kDownload, [this](const Request &req, httplib::Response &res) {
+    service.waitFor(std::string(kApi) + kDownload, 2);
+    res.set_content("audio of " + req.query, "audio/mpeg");
+  });
+  const unsigned long offline = host.menu("t1").size() - 1;
+  hostabi::HRESULT second = -1;
+  std::thread other([&] { second = host.choose("t2", offline); });
+  hostabi::HRESULT first = host.choose("t1", offline);
+  other.join();
+
+  ASSERT_EQ(first, 0);
+  ASSERT_EQ(second, 0);
+  json saved = index();
+  ASSERT_EQ(saved.size(), 2u);
+  EXPECT_NE(saved["t1"], saved["t2"]);
+  EXPECT_EQ(home.read(saved["t1"].get<std::string>()), "audio of file=t1&access_token=tok");
+  EXPECT_EQ(home.read(saved["t2"].get<std::string>()), "audio of file=t2&access_token=tok");
 }
