@@ -230,9 +230,7 @@ int download(const std::string &id) {
 
 int removeCopy(const std::string &id, const std::string &path) {
   ::remove(path.c_str());  // a copy already gone is no reason to keep the entry
-  json index = loadCacheIndex();
-  index.erase(id);
-  writeCacheIndex(index);
+  cacheIndexErase(id);
   return 0;
 }
 
