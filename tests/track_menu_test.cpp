@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "tests/support/fake_programs.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/test_host.h"
@@ -70,6 +73,11 @@ TEST_F(TrackMenu, PlaylistFolderOffersRemovalAndEveryPlaylist) {
   EXPECT_EQ(librarySent(), (Labels{"/vdj/crate-remove?crate=12&file=t%2F2",
                                    "/vdj/crate-add?crate=12&file=t%2F2",
                                    "/vdj/crate-add?crate=40&file=t%2F2"}));
+
+  host.open("@crate:");
+  ASSERT_EQ(host.menu("t 1")[1], "Quitar de esta playlist");
+  host.choose("t 1", 1);
+  EXPECT_EQ(librarySent().back(), "/vdj/crate-remove?crate=&file=t%201");
 }
 
 TEST_F(TrackMenu, PlaylistReadingKeepsWhatCameBeforeABadElement) {
@@ -102,4 +110,26 @@ TEST_F(TrackMenu, PlaylistReadingKeepsWhatCameBeforeABadElement) {
     service.api("/vdj/crates", c.status, c.body);
     EXPECT_EQ(host.menu("t 1"), withoutPlaylists);
   }
+}
+
+TEST_F(TrackMenu, NewPlaylistTakesTheNameTheDjTyped) {
+  FakePrograms programs;
+  const unsigned long newPlaylist = 1;
+  ASSERT_EQ(host.menu("t 1")[newPlaylist], "Anadir a nueva playlist");
+
+  programs.answer("zenity", 1);  // Cancelar
+  EXPECT_EQ(host.choose("t 1", newPlaylist), 0);
+  ASSERT_EQ(programs.calls("zenity").size(), 1u);
+  const auto args = programs.calls("zenity")[0].args;
+  EXPECT_NE(std::find(args.begin(), args.end(),
+                      "--text=Nombre de la nueva playlist (sirve para audio o video):"),
+            args.end());
+  EXPECT_NE(std::find(args.begin(), args.end(), "--entry-text=Mi playlist"), args.end());
+
+  programs.answer("zenity", 0, "Mi playlist\n");
+  host.choose("t 1", newPlaylist);
+  programs.answer("zenity", 0, "  \n");  // blanks are a name
+  host.choose("t 1", newPlaylist);
+  EXPECT_EQ(librarySent(), (Labels{"/vdj/crate-add?crate=new&file=t%201&name=Mi%20playlist",
+                                   "/vdj/crate-add?crate=new&file=t%201&name=%20%20"}));
 }
