@@ -19,6 +19,9 @@ constexpr const char *kPickFolder = "Elegir carpeta de descargas offline...";
 class FolderMenu : public ::testing::Test {
  protected:
   FolderMenu() { service.api("/vdj/crate-del", 200, json{{"ok", true}}); }
+  // The update check that start-up sends off reads the environment, which
+  // the fake programs restore when they go: let it get past that first.
+  ~FolderMenu() override { service.waitFor(std::string(kApi) + "/vdj/version", 1); }
 
   Labels deletions() const {
     Labels out;

@@ -132,4 +132,6 @@ TEST_F(TrackMenu, NewPlaylistTakesTheNameTheDjTyped) {
   host.choose("t 1", newPlaylist);
   EXPECT_EQ(librarySent(), (Labels{"/vdj/crate-add?crate=new&file=t%201&name=Mi%20playlist",
                                    "/vdj/crate-add?crate=new&file=t%201&name=%20%20"}));
+  // Start-up's update check reads the environment the fake programs restore.
+  service.waitFor(std::string(kApi) + "/vdj/version", 1);
 }
