@@ -24,6 +24,7 @@
 
 #include <httplib.h>
 
+#include "bench/bench_home.h"
 #include "offline/download.h"
 
 extern char **environ;
@@ -178,22 +179,14 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  std::string home = "/tmp/tvoz-bench-XXXXXX";
-  if (!::mkdtemp(home.data())) return 1;
-  ::setenv("HOME", home.c_str(), 1);
-  std::string support = home + "/Library";
-  ::mkdir(support.c_str(), 0755);
-  support += "/Application Support";
-  ::mkdir(support.c_str(), 0755);
-  support += "/VirtualDJ";
-  ::mkdir(support.c_str(), 0755);
+  tvoz_bench::BenchHome home;
   const std::string origin = "http://127.0.0.1:" + std::to_string(server.port);
-  const std::string offline = home + "/offline";
-  std::ofstream(support + "/Tornavoz.config")
-      << R"({"offline_dir":")" << offline << R"(","service_origin":")" << origin << R"("})";
+  home.setOrigin(origin);
+  const std::string offline = home.path() + "/Music/Tornavoz";  // the default offline folder
+  ::mkdir((home.path() + "/Music").c_str(), 0755);
 
   const std::string url = origin + kDownloadPath + "?file=bench";
-  const std::string curlFile = home + "/curl.out";
+  const std::string curlFile = home.path() + "/curl.out";
   const std::string pluginFile = offline + "/bench.mp3";  // never listed: saved under its id
 
   // Warm-up: libcurl's and the TLS library's one-time set-up is not the
@@ -225,9 +218,6 @@ int main(int argc, char **argv) {
     bestPlugin = std::min(bestPlugin, plugin.seconds);
     worstGrowthKiB = std::max(worstGrowthKiB, plugin.growthKiB);
   }
-  tvoz::offlineToggle("warmup");
-  std::string cleanup = "rm -rf '" + home + "'";
-  if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", home.c_str());
 
   if (!ok) {
     std::fprintf(stderr, "download bench: a download failed\n");
