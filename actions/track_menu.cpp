@@ -18,19 +18,22 @@ namespace {
 constexpr const char *kCratePrefix = "@crate:";
 constexpr size_t kCratePrefixLength = 7;
 
-struct Crates {
-  std::vector<int32_t> ids;
-  std::vector<std::string> names;
-};
-
-// The user's playlists in the service's order. A JSON error ends the reading
-// and keeps what came before it; an id is taken before its name, so a bad
-// name leaves one id more than names, and the names decide the menu.
 Crates fetchCrates() {
-  Crates crates;
   HttpResult answer = apiGet("/vdj/crates");
-  if (answer.status != 200) return crates;
-  auto root = parseJson(answer.body);
+  if (answer.status != 200) return {};
+  return readCrates(answer.body);
+}
+
+std::string lastFolder() {
+  std::lock_guard<std::mutex> lock(g_trackMutex);
+  return g_lastFolder;
+}
+
+}  // namespace
+
+Crates readCrates(const std::string &body) {
+  Crates crates;
+  auto root = parseJson(body);
   if (!root) return crates;
   try {
     forEachElement(memberOf(*root, "crates"), [&](const json &crate) {
@@ -41,13 +44,6 @@ Crates fetchCrates() {
   }
   return crates;
 }
-
-std::string lastFolder() {
-  std::lock_guard<std::mutex> lock(g_trackMutex);
-  return g_lastFolder;
-}
-
-}  // namespace
 
 HRESULT buildTrackMenu(const char *trackId, IVdjContextMenu *menu) {
   std::string id = trackId ? trackId : "";

@@ -7,6 +7,10 @@
 // network or a dialog is waited for. Any thread; both block.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "plugin/vdj_sdk.h"
 
 namespace tvoz {
@@ -17,5 +21,15 @@ HRESULT buildTrackMenu(const char *trackId, IVdjContextMenu *menu);
 // toggle's result (1 when a download failed). An index past the end does
 // nothing.
 HRESULT runTrackMenu(const char *trackId, ULONG index);
+
+// The user's playlists in the order of a "/vdj/crates" answer's body. A JSON
+// error ends the reading and keeps what came before it; an id is taken before
+// its name, so a bad name leaves one id more than names, and the names decide
+// the menu. Never throws a JSON error; touches no state.
+struct Crates {
+  std::vector<int32_t> ids;
+  std::vector<std::string> names;
+};
+Crates readCrates(const std::string &body);
 
 }  // namespace tvoz
