@@ -35,6 +35,23 @@ bool reservedInFileNames(unsigned char c) {
   }
 }
 
+// Removes a multi-byte UTF-8 character left incomplete at the end by a cut.
+// A name that is not UTF-8 could not be recorded in the index (JSON), and
+// macOS refuses it as a file name.
+void dropCutCharacter(std::string &text) {
+  size_t start = text.size();
+  size_t continuation = 0;
+  auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+  while (start > 0 && continuation < 3 && isContinuation(text[start - 1])) {
+    --start;
+    ++continuation;
+  }
+  if (start == 0) return;
+  const unsigned char lead = static_cast<unsigned char>(text[start - 1]);
+  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  if (length > continuation + 1) text.erase(start - 1);
+}
+
 // The character rules and trims shared by names and extensions; may be empty.
 std::string cleanFileNamePart(const std::string &text) {
   std::string out;
@@ -48,7 +65,10 @@ std::string cleanFileNamePart(const std::string &text) {
   out.erase(0, first);
   size_t last = out.find_last_not_of(". ");
   out.erase(last == std::string::npos ? 0 : last + 1);
-  if (out.size() > kMaxNameBytes) out.resize(kMaxNameBytes);
+  if (out.size() > kMaxNameBytes) {
+    out.resize(kMaxNameBytes);
+    dropCutCharacter(out);
+  }
   return out;
 }
 

@@ -20,8 +20,8 @@ int offlineToggle(const std::string &id);
 
 // The file name made of a display name: reserved characters to "-", control
 // characters dropped, leading blanks and trailing dots and blanks trimmed, at
-// most 120 bytes (the cut may split a multi-byte character), "track" when
-// nothing is left.
+// most 120 bytes (cut before a multi-byte character that would not fit whole),
+// "track" when nothing is left.
 std::string safeFileName(const std::string &displayName);
 
 // The same rules for an extension, except that an empty result stays empty.

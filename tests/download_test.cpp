@@ -173,6 +173,25 @@ TEST_F(OfflineDownload, FailedWriteFailsTheDownload) {
   EXPECT_EQ(index(), json::object());
 }
 
+TEST_F(OfflineDownload, LongNameIsCutBeforeACharacterSoTheCopyIsRecorded) {
+  // 128 bytes whose "\u00d1" (C3 91) straddles the 120-byte limit. Cut between
+  // its two bytes, the name was no longer UTF-8: the index (JSON) could not
+  // record it, so the saved copy was never found.
+  const std::string title = "C\xef\x82\x82\xef\x82\x82ooo" + std::string(101, ':') +
+                            "Cac:::::\xc3\x91:::oou-";
+  ASSERT_EQ(title.size(), 128u);
+  list(json::array({{{"id", "t1"}, {"title", title}}}));
+  serve(200, "ID3-audio");
+  std::string name = title.substr(0, 119);
+  std::replace(name.begin(), name.end(), ':', '-');
+  const std::string path = offlineFile(name + ".mp3");
+
+  ASSERT_EQ(toggle("t1"), 0);
+  EXPECT_EQ(home.read(path), "ID3-audio");
+  EXPECT_EQ(index(), json({{"t1", path}}));
+  EXPECT_EQ(host.stream("t1").url, "file://" + path);
+}
+
 TEST_F(OfflineDownload, TracksWithTheSameNameKeepTheirOwnFiles) {
   list(json::array({{{"id", "t1"}, {"artist", "Ana"}, {"title", "Luna"}},
                     {{"id", "t2"}, {"artist", "Ana"}, {"title", "Luna"}}}));

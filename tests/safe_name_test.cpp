@@ -33,11 +33,15 @@ TEST(SafeName, CutsAt120BytesWithoutTrimmingAgain) {
   std::string dotted = std::string(118, 'a') + ". " + std::string(80, 'b');
   EXPECT_EQ(safeFileName(dotted), std::string(118, 'a') + ". ");
 
-  // A two-byte character straddling the limit loses its second byte.
-  std::string accented = std::string(119, 'a') + "é" + "tail";
-  std::string cut = safeFileName(accented);
-  ASSERT_EQ(cut.size(), 120u);
-  EXPECT_EQ(cut, std::string(119, 'a') + "\xC3");
+  // A character straddling the limit goes whole, so the name stays UTF-8.
+  for (const std::string character : {"é", "€", "𝄞"}) {
+    SCOPED_TRACE(character);
+    for (size_t before = 121 - character.size(); before < 120; ++before) {
+      EXPECT_EQ(safeFileName(std::string(before, 'a') + character + "tail"), std::string(before, 'a'));
+    }
+    const std::string fits = std::string(120 - character.size(), 'a') + character;
+    EXPECT_EQ(safeFileName(fits + "tail"), fits);
+  }
 
   EXPECT_EQ(safeFileName(std::string(120, 'x')), std::string(120, 'x'));
 }
