@@ -24,15 +24,64 @@ HttpResult perform(CURL *h, HttpResult &result) {
 
 }  // namespace
 
+namespace {
+
+// One connection cache, DNS cache and TLS session cache for the whole
+// process, so that a click reuses the connection the last one opened instead
+// of paying a TCP and a TLS handshake again. libcurl calls the lock functions
+// around every use; each kind of data has its own mutex.
+class SharedCaches {
+ public:
+  SharedCaches() : share_(curl_share_init()) {
+    if (!share_) return;
+    curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedCaches::lock);
+    curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedCaches::unlock);
+    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  }
+  CURLSH *get() const { return share_; }
+
+ private:
+  static void lock(CURL *, curl_lock_data data, curl_lock_access, void *self) {
+    static_cast<SharedCaches *>(self)->mutexes_[index(data)].lock();
+  }
+  static void unlock(CURL *, curl_lock_data data, void *self) {
+    static_cast<SharedCaches *>(self)->mutexes_[index(data)].unlock();
+  }
+  static size_t index(curl_lock_data data) {
+    size_t i = static_cast<size_t>(data);
+    return i < CURL_LOCK_DATA_LAST ? i : 0;
+  }
+
+  CURLSH *share_;
+  std::mutex mutexes_[CURL_LOCK_DATA_LAST];
+};
+
+// Never destroyed: detached threads (play reports, the sign-in listener) may
+// still be inside a transfer while the process exits.
+SharedCaches *sharedCaches = nullptr;
+
+}  // namespace
+
 void ensureCurlReady() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    sharedCaches = new SharedCaches();
+  });
 }
 
 CurlEasy newEasyHandle() {
   ensureCurlReady();
   CurlEasy h(curl_easy_init());
-  if (h) curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+  if (!h) return h;
+  curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+  // libcurl keeps only 5 idle connections by default and closes the rest;
+  // the host's calls, play reports and the listener run side by side.
+  curl_easy_setopt(h.get(), CURLOPT_MAXCONNECTS, 16L);
+  if (sharedCaches->get()) curl_easy_setopt(h.get(), CURLOPT_SHARE, sharedCaches->get());
   return h;
 }
 

@@ -1,6 +1,7 @@
 // Blocking HTTP requests whose answer is held in memory, on libcurl's easy
 // interface. Every call creates and releases its own easy handle, so any
-// thread may call any function here at any time. Nothing here throws.
+// thread may call any function here at any time; idle connections are kept
+// for the next call. Nothing here throws.
 #pragma once
 
 #include <cstddef>
@@ -17,8 +18,8 @@ struct HttpResult {
   std::string body;    // the bytes received, as they came
 };
 
-// libcurl's global initialisation, run once per process before the first
-// handle, whichever thread comes first.
+// libcurl's global initialisation and the shared caches, made once per process
+// before the first handle, whichever thread comes first.
 void ensureCurlReady();
 
 struct CurlEasyDeleter {
@@ -30,8 +31,11 @@ struct CurlSlistDeleter {
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlHeaders = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 
-// A new easy handle with the settings every transfer of the plug-in shares
-// (no signals: transfers run on many threads inside the host). Null on failure.
+// A new easy handle with the settings every transfer of the plug-in shares:
+// no signals (transfers run on many threads inside the host) and the
+// process-wide connection, DNS and TLS session caches, so consecutive requests
+// to the service reuse one open connection. Null on failure. Each handle
+// belongs to the one thread that performs its transfer.
 CurlEasy newEasyHandle();
 
 // "Authorization: Bearer <token>", or null for an empty token.

@@ -4,6 +4,25 @@
 
 namespace tvoz_test {
 
+namespace {
+
+// One detached thread per connection. The plug-in keeps idle connections
+// open for reuse, and a pooled server would wait for each of them to time
+// out before it could stop; with detached workers the service stops at once.
+class DetachedWorkers : public httplib::TaskQueue {
+ public:
+  void enqueue(std::function<void()> fn) override { std::thread(std::move(fn)).detach(); }
+  void shutdown() override {}
+};
+
+// Servers whose workers may still be running: kept for the life of the process.
+std::vector<std::unique_ptr<httplib::Server>> &retiredServers() {
+  static auto *servers = new std::vector<std::unique_ptr<httplib::Server>>();
+  return *servers;
+}
+
+}  // namespace
+
 std::string Request::header(const std::string &name) const {
   for (const auto &[k, v] : headers) {
     if (strcasecmp(k.c_str(), name.c_str()) == 0) return v;
@@ -25,26 +44,52 @@ void reply(httplib::Response &res, int status, const json &body) {
 
 FakeService::FakeService() : server_(std::make_unique<httplib::Server>()) { start(); }
 
+FakeService::FakeService(int port) : server_(std::make_unique<httplib::Server>()) {
+  start(port);
+}
+
 FakeService::FakeService(const Tls &tls)
     : server_(std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str())),
       tls_(true) {
   start();
 }
 
-void FakeService::start() {
-  auto any = [this](const httplib::Request &req, httplib::Response &res) { dispatch(req, res); };
+void FakeService::start(int port) {
+  std::shared_ptr<Core> core = core_;
+  auto any = [core](const httplib::Request &req, httplib::Response &res) {
+    dispatch(*core, req, res);
+  };
+  server_->new_task_queue = [] { return new DetachedWorkers(); };
+  server_->set_keep_alive_max_count(1000);
   server_->Get(".*", any);
   server_->Post(".*", any);
   server_->Put(".*", any);
   server_->Delete(".*", any);
-  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port == 0) {
+    port_ = server_->bind_to_any_port("127.0.0.1");
+  } else {
+    port_ = server_->bind_to_port("127.0.0.1", port) ? port : -1;
+  }
   if (port_ <= 0) throw std::runtime_error("fake service: cannot bind");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() is a no-op until the accept loop runs, so do not hand out a
+  // service that could not be stopped.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
 }
 
 FakeService::~FakeService() {
+  {
+    std::lock_guard<std::mutex> lock(core_->mutex);
+    core_->closed = true;
+  }
   server_->stop();
   if (thread_.joinable()) thread_.join();
+  static std::mutex retiredMutex;
+  std::lock_guard<std::mutex> lock(retiredMutex);
+  retiredServers().push_back(std::move(server_));
 }
 
 std::string FakeService::origin() const {
@@ -52,8 +97,8 @@ std::string FakeService::origin() const {
 }
 
 void FakeService::on(const std::string &method, const std::string &path, Handler handler) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  handlers_[method + " " + path] = std::move(handler);
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  core_->handlers[method + " " + path] = std::move(handler);
 }
 
 void FakeService::api(const std::string &apiPath, Handler handler) {
@@ -71,7 +116,7 @@ void FakeService::api(const std::string &apiPath, int status, const json &body) 
   api(apiPath, status, body.dump());
 }
 
-void FakeService::dispatch(const httplib::Request &req, httplib::Response &res) {
+void FakeService::dispatch(Core &core, const httplib::Request &req, httplib::Response &res) {
   Request r;
   r.method = req.method;
   r.path = req.path;
@@ -83,12 +128,16 @@ void FakeService::dispatch(const httplib::Request &req, httplib::Response &res) 
   r.clientPort = req.remote_port;
   Handler handler;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back(r);
-    auto it = handlers_.find(r.method + " " + r.path);
-    if (it != handlers_.end()) handler = it->second;
+    std::lock_guard<std::mutex> lock(core.mutex);
+    if (core.closed) {
+      res.status = 503;
+      return;
+    }
+    core.log.push_back(r);
+    auto it = core.handlers.find(r.method + " " + r.path);
+    if (it != core.handlers.end()) handler = it->second;
   }
-  arrived_.notify_all();
+  core.arrived.notify_all();
   if (handler) {
     handler(r, res);
   } else {
@@ -98,14 +147,14 @@ void FakeService::dispatch(const httplib::Request &req, httplib::Response &res) 
 }
 
 std::vector<Request> FakeService::requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return log_;
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  return core_->log;
 }
 
 std::vector<Request> FakeService::requestsTo(const std::string &path) const {
   std::vector<Request> out;
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto &r : log_) {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  for (const auto &r : core_->log) {
     if (r.path == path) out.push_back(r);
   }
   return out;
@@ -117,10 +166,10 @@ std::vector<Request> FakeService::apiRequests(const std::string &apiPath) const 
 
 bool FakeService::waitFor(const std::string &path, size_t count,
                           std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return arrived_.wait_for(lock, timeout, [&] {
+  std::unique_lock<std::mutex> lock(core_->mutex);
+  return core_->arrived.wait_for(lock, timeout, [&] {
     size_t n = 0;
-    for (const auto &r : log_) n += r.path == path;
+    for (const auto &r : core_->log) n += r.path == path;
     return n >= count;
   });
 }

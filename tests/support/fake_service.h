@@ -44,6 +44,8 @@ class FakeService {
     std::string certFile, keyFile;
   };
   FakeService();
+  // On a given port, e.g. to stand in for a service that restarted.
+  explicit FakeService(int port);
   explicit FakeService(const Tls &tls);
   ~FakeService();
   FakeService(const FakeService &) = delete;
@@ -72,17 +74,26 @@ class FakeService {
   httplib::Server &server() { return *server_; }
 
  private:
-  void start();
-  void dispatch(const httplib::Request &req, httplib::Response &res);
+  void start(int port = 0);
+
+  // What the server's connection threads share with the test. It outlives
+  // the FakeService: a connection the plug-in keeps open may still bring a
+  // request after the test is over, which is then refused without running
+  // a handler of the finished test.
+  struct Core {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::map<std::string, Handler> handlers;  // "METHOD path"
+    std::vector<Request> log;
+    bool closed = false;
+  };
+  static void dispatch(Core &core, const httplib::Request &req, httplib::Response &res);
 
   std::unique_ptr<httplib::Server> server_;
+  std::shared_ptr<Core> core_ = std::make_shared<Core>();
   bool tls_ = false;
   int port_ = 0;
   std::thread thread_;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable arrived_;
-  std::map<std::string, Handler> handlers_;  // "METHOD path"
-  std::vector<Request> log_;
 };
 
 // Answers `status` with a JSON body.

@@ -78,6 +78,17 @@ hostabi::OnlineSource *TestHost::createPlugin() {
   return static_cast<hostabi::OnlineSource *>(out);
 }
 
+void TestHost::release(hostabi::OnlineSource *plugin) {
+  for (auto it = created_.begin(); it != created_.end(); ++it) {
+    if (*it == plugin) {
+      created_.erase(it);
+      if (loaded_ == plugin) loaded_ = nullptr;
+      plugin->Release();
+      return;
+    }
+  }
+}
+
 hostabi::OnlineSource &TestHost::plugin() {
   if (!loaded_) {
     loaded_ = createPlugin();

@@ -74,6 +74,8 @@ class TestHost {
   hostabi::HRESULT create(const hostabi::GUID &clsid, const hostabi::GUID &iid, void **out);
   // A new plug-in with the right ids; null when refused.
   hostabi::OnlineSource *createPlugin();
+  // Releases a plug-in this host created, as the host does when it is done.
+  void release(hostabi::OnlineSource *plugin);
   // The plug-in, created and loaded (OnLoad) on first use.
   hostabi::OnlineSource &plugin();
 
