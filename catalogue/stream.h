@@ -7,11 +7,14 @@
 
 namespace tvoz {
 
-// The local copy as "file://..." or the service's address in `url` (S_OK), or
-// a Spanish reason in `error` (S_FALSE). Reports the play first.
+// The local copy as "file://..." (no request) or the service's address in
+// `url` (S_OK), or a Spanish reason in `error` (S_FALSE). A non-empty id's
+// play is reported first. Blocks for the resolve request; any thread.
 HRESULT streamUrl(const char *id, IVdjString &url, IVdjString &error);
 
-// Reports a play on a detached thread and returns at once.
+// Reports a play on a detached thread of its own and returns at once; the
+// outcome is never known. When no thread can be started the report is
+// dropped. Any thread.
 void logPlay(const std::string &id);
 
 }  // namespace tvoz

@@ -45,12 +45,14 @@ std::string readString(const json &obj, const char *key, const std::string &fall
 int32_t readInt32(const json &obj, const char *key, int32_t fallback) {
   const json *m = member(obj, key);
   if (!m) return fallback;
+  // get<int64_t>() and get<double>() refuse booleans, which count as 0 and 1.
+  if (m->is_boolean()) return m->get<bool>() ? 1 : 0;
   if (m->is_number_float()) return clampToInt<int32_t>(m->get<double>());
   if (m->is_number_unsigned()) {
     uint64_t u = m->get<uint64_t>();
     return u > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(u);
   }
-  int64_t v = m->get<int64_t>();  // integers and booleans; throws for the rest
+  int64_t v = m->get<int64_t>();  // integers; throws for the rest
   if (v > INT32_MAX) return INT32_MAX;
   if (v < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(v);
@@ -59,7 +61,8 @@ int32_t readInt32(const json &obj, const char *key, int32_t fallback) {
 float readFloat(const json &obj, const char *key, float fallback) {
   const json *m = member(obj, key);
   if (!m) return fallback;
-  double d = m->get<double>();  // numbers and booleans; throws for the rest
+  if (m->is_boolean()) return m->get<bool>() ? 1.0f : 0.0f;
+  double d = m->get<double>();  // numbers; throws for the rest
   if (d > FLT_MAX) return FLT_MAX;
   if (d < -FLT_MAX) return -FLT_MAX;
   return static_cast<float>(d);

@@ -2,7 +2,9 @@
 // platform implements them (platform_mac.cpp, platform_linux.cpp).
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <sys/types.h>
 
 namespace tvoz {
 
@@ -10,7 +12,17 @@ namespace tvoz {
 std::string hostUuid();
 
 // Hands `url` to the default web browser as one argument, without a shell, and
-// waits for the opener program to return. False when it could not be started.
+// waits for the opener program to return. False when it could not be started,
+// or when `url` begins with "-" (the opener would read it as an option).
+// Any thread; blocks while the opener runs.
 bool openUrl(const std::string &url);
+
+// The process environment, for programs the plug-in starts.
+char **processEnvironment();
+
+// send() on a connected socket that never raises SIGPIPE in the host, even
+// when the peer has already closed the connection: a closed peer is an error
+// result (EPIPE) instead.
+ssize_t sendNoSignal(int fd, const char *data, size_t size);
 
 }  // namespace tvoz

@@ -1,7 +1,10 @@
 #include <cctype>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "plugin/local_files.h"
 #include "plugin/platform.h"
+#include "plugin/spawn.h"
 
 namespace tvoz {
 
@@ -22,6 +25,15 @@ std::string hostUuid() {
          hex.substr(16, 4) + "-" + hex.substr(20);
 }
 
-bool openUrl(const std::string &) { return false; }
+bool openUrl(const std::string &url) {
+  if (url.empty() || url[0] == '-') return false;
+  return runProgram({"xdg-open", url}).has_value();
+}
+
+char **processEnvironment() { return environ; }
+
+ssize_t sendNoSignal(int fd, const char *data, size_t size) {
+  return ::send(fd, data, size, MSG_NOSIGNAL);
+}
 
 }  // namespace tvoz

@@ -1,7 +1,10 @@
+#include <crt_externs.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <uuid/uuid.h>
 
 #include "plugin/platform.h"
+#include "plugin/spawn.h"
 
 namespace tvoz {
 
@@ -14,6 +17,19 @@ std::string hostUuid() {
   return text;
 }
 
-bool openUrl(const std::string &) { return false; }
+bool openUrl(const std::string &url) {
+  if (url.empty() || url[0] == '-') return false;
+  return runProgram({"/usr/bin/open", url}).has_value();
+}
+
+// A bundle cannot use `environ` directly; the loader hands it out here.
+char **processEnvironment() { return *_NSGetEnviron(); }
+
+// macOS has no per-call flag; the socket option covers every send on it.
+ssize_t sendNoSignal(int fd, const char *data, size_t size) {
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+  return ::send(fd, data, size, 0);
+}
 
 }  // namespace tvoz

@@ -1,0 +1,4 @@
+// GNUstep's headers look for the blocks runtime under this name; Debian's
+// libblocksruntime-dev installs it as <Block.h>.
+#pragma once
+#include <Block.h>
