@@ -393,6 +393,7 @@ TEST(HostTool, RejectsBadCommandsAndArgumentsWithUsage) {
 TEST(HostTool, PlaysASessionAgainstTheDemoService) {
   DemoService service;
   TempHome home(service.origin());
+  std::filesystem::create_directories(home.path() + "/Music");  // as on a Mac
   const std::string origin = service.origin();
 
   Output login = host(home.path(), {"login"});
