@@ -66,10 +66,12 @@ std::vector<std::string> environmentWithStandIns() {
   return env;
 }
 
-// Starts args[0] with stdout and stderr on the given descriptors.
-pid_t spawn(const std::vector<std::string> &args, int outFd, int errFd) {
+// Starts args[0] with stdout and stderr on the given descriptors, and stdin
+// on `inFd` when it is given.
+pid_t spawn(const std::vector<std::string> &args, int outFd, int errFd, int inFd = -1) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (inFd >= 0) posix_spawn_file_actions_adddup2(&actions, inFd, STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
   std::vector<char *> argv;
@@ -92,10 +94,16 @@ int waitStatus(pid_t pid) {
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 }
 
-// Runs a program to its end and collects what it printed.
-Output run(const std::vector<std::string> &args) {
-  Pipe out, err;
-  pid_t pid = spawn(args, out.write.fd, err.write.fd);
+// Runs a program to its end, with `input` on its stdin, and collects what
+// it printed.
+Output run(const std::vector<std::string> &args, const std::string &input = "") {
+  Pipe in, out, err;
+  if (::write(in.write.fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    throw std::runtime_error("cannot write the program's input");
+  }
+  in.write.reset();
+  pid_t pid = spawn(args, out.write.fd, err.write.fd, in.read.fd);
+  in.read.reset();
   out.write.reset();
   err.write.reset();
   Output result;
@@ -388,6 +396,13 @@ TEST(HostTool, RejectsBadCommandsAndArgumentsWithUsage) {
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("name: Tornavoz\n"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("signed out\n"), std::string::npos) << info.out;
+
+  // Read from a pipe, the prompt is a script that stops at the first bad line.
+  Output script = run({TVOZ_HOST_TOOL, "--home", home.path()},
+                      "# a comment\nstatus\n\nchoose one\nstatus\n");
+  EXPECT_EQ(script.status, 2);
+  EXPECT_EQ(script.out, "signed out\n");
+  EXPECT_NE(script.err.find("usage: choose N"), std::string::npos) << script.err;
 }
 
 TEST(HostTool, PlaysASessionAgainstTheDemoService) {

@@ -29,7 +29,7 @@ struct Command {
 };
 
 PluginHost &pluginOf(Session &s) {
-  if (!s.host) s.host = new PluginHost(s.modulePath);  // kept for the process's life
+  if (!s.host) s.host = std::make_unique<PluginHost>(s.modulePath);
   return *s.host;
 }
 

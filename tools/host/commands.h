@@ -2,6 +2,7 @@
 // menu followed by a choice) and prints what the plug-in answered.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ constexpr int kUsage = 2;   // the command or its arguments were wrong
 // What a run of commands remembers between them: the track and folder whose
 // menus were shown last, so that `choose` and `folder-choose` apply to them.
 struct Session {
-  PluginHost *host = nullptr;  // loaded on the first command that needs it
+  std::unique_ptr<PluginHost> host;  // loaded on the first command that needs it
   std::string modulePath;
   std::string menuTrack;
   bool haveMenu = false;
