@@ -44,7 +44,9 @@ void addTracks(const json &tracks, IVdjTracksList *list) {
     const std::string cover = readString(track, "cover");
     const float bpm = readFloat(track, "bpm");
     const int32_t video = readInt32(track, "video");
-    if (id.empty()) return;
+    // The host takes the id up to a NUL byte: it would know such a track by
+    // the id of another one, and act on that one from its menu.
+    if (id.empty() || id.find('\0') != std::string::npos) return;
 
     std::string name = artist.empty() ? title : artist + " - " + title;
     {

@@ -25,7 +25,8 @@ HRESULT searchTracks(const char *text, IVdjTracksList *list);
 void listTracksBody(const std::string &body, IVdjTracksList *list);
 
 // Hands each track of a "tracks" value to the host and records its display
-// name and extension. Throws json::type_error at the first bad element; the
+// name and extension; a track whose id is empty or holds a NUL byte is left
+// out. Throws json::type_error at the first bad element; the
 // tracks before it stay listed, and that element keeps whatever it recorded
 // before its bad field.
 void addTracks(const json &tracks, IVdjTracksList *list);

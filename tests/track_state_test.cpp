@@ -59,3 +59,14 @@ TEST(TrackState, NamesAndExtensionsUpToTheBadField) {
   EXPECT_EQ(g_trackExt, (std::map<std::string, std::string>{
                             {"a", "mp3"}, {"b", "flac"}, {"c", "m4a"}}));
 }
+
+TEST(TrackState, TrackWhoseIdHoldsANulByteIsLeftOut) {
+  // The host would know this track as "t", another track's id, and act on
+  // that one from its menu.
+  CountingList list;
+  tvoz::listTracksBody(
+      R"({"tracks":[{"id":"t\u00000","title":"Uo","abpm":128.5,"ext":"wav","video":1}]})", &list);
+  EXPECT_TRUE(list.added.empty());
+  EXPECT_TRUE(g_trackNames.empty());
+  EXPECT_TRUE(g_trackExt.empty());
+}
