@@ -6,7 +6,39 @@
 
 namespace tvoz {
 
+namespace {
+
+// Deeper than any answer or file of ours can be. The parser builds every
+// level before it sees that the text is broken, so ten megabytes of "["
+// would cost the host close to a gigabyte; such texts are refused unread.
+constexpr int kMaxDepth = 64;
+
+bool nestsTooDeep(const std::string &text) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxDepth) return true;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<json> parseJson(const std::string &text) {
+  if (nestsTooDeep(text)) return std::nullopt;
   json value = json::parse(text, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
   if (value.is_discarded()) return std::nullopt;
   return value;
