@@ -1,9 +1,120 @@
 #include "actions/track_menu.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "actions/library.h"
+#include "offline/cache_index.h"
+#include "offline/download.h"
+#include "plugin/json_fields.h"
+#include "plugin/state.h"
+#include "service/api.h"
+
 namespace tvoz {
 
-// not built yet
-HRESULT buildTrackMenu(const char *, IVdjContextMenu *) { return S_OK; }
-HRESULT runTrackMenu(const char *, ULONG) { return S_OK; }
+namespace {
+
+constexpr const char *kCratePrefix = "@crate:";
+constexpr size_t kCratePrefixLength = 7;
+
+struct Crates {
+  std::vector<int32_t> ids;
+  std::vector<std::string> names;
+};
+
+// The user's playlists in the service's order. A JSON error ends the reading
+// and keeps what came before it; an id is taken before its name, so a bad
+// name leaves one id more than names, and the names decide the menu.
+Crates fetchCrates() {
+  Crates crates;
+  HttpResult answer = apiGet("/vdj/crates");
+  if (answer.status != 200) return crates;
+  auto root = parseJson(answer.body);
+  if (!root) return crates;
+  try {
+    forEachElement(memberOf(*root, "crates"), [&](const json &crate) {
+      crates.ids.push_back(readInt32(crate, "id", 0));
+      crates.names.push_back(readString(crate, "name", "(crate)"));
+    });
+  } catch (const json::exception &) {
+  }
+  return crates;
+}
+
+std::string lastFolder() {
+  std::lock_guard<std::mutex> lock(g_trackMutex);
+  return g_lastFolder;
+}
+
+}  // namespace
+
+HRESULT buildTrackMenu(const char *trackId, IVdjContextMenu *menu) {
+  std::string id = trackId ? trackId : "";
+  // Everything slow first, with no guard held.
+  Crates crates = fetchCrates();
+  std::string folder = lastFolder();
+  bool saved = !cachedFileFor(id).empty();
+
+  std::vector<std::pair<std::string, MenuAct>> entries;
+  if (folder == "@fav") {
+    entries.push_back({"Quitar de Me gusta", {ActFavRemove, ""}});
+  } else {
+    entries.push_back({"Me gusta", {ActFavAdd, ""}});
+  }
+  if (folder.compare(0, kCratePrefixLength, kCratePrefix) == 0) {
+    entries.push_back({"Quitar de esta playlist", {ActCrateRemove, folder.substr(kCratePrefixLength)}});
+  }
+  for (size_t i = 0; i < crates.names.size(); ++i) {
+    entries.push_back({"Anadir a: " + crates.names[i], {ActCrateAdd, std::to_string(crates.ids[i])}});
+  }
+  entries.push_back({"Anadir a nueva playlist", {ActCrateNew, ""}});
+  entries.push_back({saved ? "Quitar de sin conexion" : "Guardar para tocar sin internet", {ActOffline, ""}});
+
+  {
+    // Published whole, so a choice always meets the full list of one menu.
+    std::lock_guard<std::mutex> lock(g_menuMutex);
+    g_crateIds = std::move(crates.ids);
+    g_crateNames = std::move(crates.names);
+    g_trackActions.clear();
+    for (const auto &entry : entries) g_trackActions.push_back(entry.second);
+  }
+  if (menu) {
+    for (const auto &entry : entries) menu->add(entry.first.c_str());
+  }
+  return S_OK;
+}
+
+HRESULT runTrackMenu(const char *trackId, ULONG index) {
+  std::string id = trackId ? trackId : "";
+  MenuAct act;
+  {
+    std::lock_guard<std::mutex> lock(g_menuMutex);
+    if (index >= g_trackActions.size()) return S_OK;
+    act = g_trackActions[index];
+  }
+  switch (act.kind) {
+    case ActCrateAdd:
+      crateAdd(act.arg, id, "");
+      break;
+    case ActCrateNew:
+      crateNew(id);
+      break;
+    case ActCrateRemove:
+      crateRemove(act.arg, id);
+      break;
+    case ActOffline:
+      return offlineToggle(id);
+    case ActFavAdd:
+      favSet(id, true);
+      break;
+    case ActFavRemove:
+      favSet(id, false);
+      break;
+    default:
+      break;
+  }
+  return S_OK;
+}
 
 }  // namespace tvoz

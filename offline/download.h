@@ -1,4 +1,9 @@
 // Saving a track for offline play, and removing the saved copy.
+//
+// The download streams into a temporary file in the offline folder and is
+// renamed into place only when it is complete, so a failed download never
+// harms a file that was there before. Blocking (up to the 120-second transfer
+// limit); any thread.
 #pragma once
 
 #include <cstddef>
@@ -6,16 +11,25 @@
 
 namespace tvoz {
 
-// Removes the local copy when there is a usable one (0), otherwise downloads
-// the track into the offline folder and records it (0, or 1 on failure).
+// Removes the local copy and its index entry when the track has a usable one
+// (0). Otherwise downloads the track into the offline folder as
+// "<safe name>.<safe extension>" (" (2)", " (3)", ... before the extension
+// when that path is recorded for another track) and records it: 0, or 1 with
+// the log line "descarga offline falló: http <code>" when it failed.
 int offlineToggle(const std::string &id);
 
 // The file name made of a display name: reserved characters to "-", control
 // characters dropped, leading blanks and trailing dots and blanks trimmed, at
-// most 120 bytes, "track" when nothing is left.
+// most 120 bytes (the cut may split a multi-byte character), "track" when
+// nothing is left.
 std::string safeFileName(const std::string &displayName);
 
-// libcurl write callback into the FILE* behind `stream`.
+// The same rules for an extension, except that an empty result stays empty.
+// Never holds a path separator.
+std::string safeExtension(const std::string &extension);
+
+// libcurl write callback into the FILE* behind `stream`. Returns the bytes
+// actually written, so a failed write (disk full) aborts the transfer.
 size_t writeFile(char *data, size_t size, size_t count, void *stream);
 
 }  // namespace tvoz

@@ -31,7 +31,7 @@ class FakePrograms {
   };
   FakePrograms() : FakePrograms(Options{}) {}
   explicit FakePrograms(const Options &options);
-  ~FakePrograms();  // restores PATH and removes the folder
+  ~FakePrograms();  // removes the folder; PATH is left pointing at it
   FakePrograms(const FakePrograms &) = delete;
   FakePrograms &operator=(const FakePrograms &) = delete;
 
@@ -54,8 +54,6 @@ class FakePrograms {
 
  private:
   std::string folder_;
-  std::string oldPath_;
-  bool hadPath_ = false;
 };
 
 }  // namespace tvoz_test
