@@ -187,9 +187,11 @@ TEST(Fault, HundredThousandTracksAllReachTheHostInOrder) {
     EXPECT_EQ(tracks[i].id, "t" + std::to_string(i));
     EXPECT_EQ(tracks[i].title, "Luna t" + std::to_string(i));
   }
-  // The unoptimised sanitizer build on a busy shared machine; an optimised
+  // A bound for the unoptimised ThreadSanitizer build on a busy shared
+  // machine (about 25 s there, 4 s under AddressSanitizer); it catches work
+  // that grows faster than the listing, not a slow machine. An optimised
   // build lists a hundred thousand tracks in well under a second.
-  EXPECT_LT(took, std::chrono::seconds(30));
+  EXPECT_LT(took, std::chrono::seconds(50));
 }
 
 TEST(Fault, InvalidUtf8InAnyStringFieldRefusesTheWholeAnswer) {
@@ -258,8 +260,10 @@ TEST(Fault, MegabyteTokensAreStoredWholeAndSentWholeWhereLibcurlCan) {
   const std::string access1 = token('A', kMiB / 4), refresh1 = token('R', kMiB);
   const std::string access2 = token('B', kMiB / 4), refresh2 = token('S', kMiB);
   const std::string access3 = token('C', kMiB), refresh3 = token('T', kMiB);
+  // Written directly (the token characters need no escaping): serialising
+  // megabytes with the unoptimised test build is slow.
   auto grant = [](const std::string &a, const std::string &r) {
-    return rawResponse(200, json{{"access_token", a}, {"refresh_token", r}}.dump());
+    return rawResponse(200, "{\"access_token\":\"" + a + "\",\"refresh_token\":\"" + r + "\"}");
   };
   RawServer server([&](const RawRequest &r) {
     if (r.method == "POST") {
@@ -280,7 +284,8 @@ TEST(Fault, MegabyteTokensAreStoredWholeAndSentWholeWhereLibcurlCan) {
   host.plugin();
   // Never print a megabyte in a failure message.
   auto tokenFileHolds = [&](const std::string &a, const std::string &r) {
-    return home.read(home.support("Tornavoz.tokens")) == json({{"access", a}, {"refresh", r}}).dump();
+    return home.read(home.support("Tornavoz.tokens")) ==
+           "{\"access\":\"" + a + "\",\"refresh\":\"" + r + "\"}";
   };
 
   host.plugin().OnOAuth(nullptr, 0, nullptr, "c1", nullptr);

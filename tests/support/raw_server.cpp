@@ -70,8 +70,13 @@ RawServer::RawServer(RawResponder responder) : responder_(std::move(responder)) 
 }
 
 RawServer::~RawServer() {
-  // Wakes the blocked accept(), which then fails and ends the loop.
+  // Wakes the blocked accept(), which then fails and ends the loop, and a
+  // connection the client opened but never used.
   ::shutdown(listenFd_, SHUT_RDWR);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (activeFd_ >= 0) ::shutdown(activeFd_, SHUT_RDWR);
+  }
   thread_.join();
   ::close(listenFd_);
 }
@@ -90,7 +95,13 @@ void RawServer::serve() {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       return;
     }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      activeFd_ = fd;
+    }
     handle(fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    activeFd_ = -1;
     ::close(fd);
   }
 }

@@ -44,7 +44,8 @@ class RawServer {
   RawResponder responder_;
   int listenFd_ = -1;
   int port_ = 0;
-  mutable std::mutex mutex_;
+  mutable std::mutex mutex_;  // guards log_ and activeFd_
+  int activeFd_ = -1;          // the connection being served
   std::vector<RawRequest> log_;
   std::thread thread_;
 };
