@@ -1,0 +1,127 @@
+// tvoz-demo-service: a stand-alone demo of the record-pool service on
+// 127.0.0.1, for trying the plug-in without the real service.
+//
+//   tvoz-demo-service [--port N] [--token-ttl SECONDS] [--announce-version X]
+//
+// The first line on stdout is "listening http://127.0.0.1:PORT"; every
+// request served is logged on one line on stderr. SIGINT or SIGTERM stops it.
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+#include <httplib.h>
+
+#include "tools/demo_service/catalogue.h"
+#include "tools/demo_service/routes.h"
+#include "tools/demo_service/tokens.h"
+
+namespace {
+
+constexpr const char *kUsage =
+    "usage: tvoz-demo-service [--port N] [--token-ttl SECONDS] [--announce-version X]\n";
+
+struct Options {
+  long port = 0;  // 0: the system picks one
+  long tokenTtl = 3600;
+  std::string version = "1.0.0";
+};
+
+// A whole decimal number within [low, high], or false.
+bool parseNumber(const std::string &text, long low, long high, long &out) {
+  if (text.empty() || text.size() > 9) return false;
+  long value = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return false;
+    value = value * 10 + (ch - '0');
+  }
+  if (value < low || value > high) return false;
+  out = value;
+  return true;
+}
+
+bool parseOptions(int argc, char **argv, Options &options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--port" && hasValue) {
+      if (!parseNumber(argv[++i], 0, 65535, options.port)) return false;
+    } else if (arg == "--token-ttl" && hasValue) {
+      if (!parseNumber(argv[++i], 0, 100000000, options.tokenTtl)) return false;
+    } else if (arg == "--announce-version" && hasValue && argv[i + 1][0] != '\0') {
+      options.version = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+int run(const Options &options) {
+  // SIGINT and SIGTERM are taken by one thread with sigwait, so no handler
+  // runs inside the server's threads; it then stops the server cleanly.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  httplib::Server server;
+  int port = static_cast<int>(options.port);
+  if (port == 0) {
+    port = server.bind_to_any_port("127.0.0.1");
+  } else if (!server.bind_to_port("127.0.0.1", port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    std::fprintf(stderr, "tvoz-demo-service: cannot listen on 127.0.0.1:%ld\n", options.port);
+    return 1;
+  }
+
+  const std::string origin = "http://127.0.0.1:" + std::to_string(port);
+  demo::Catalogue catalogue(origin);
+  demo::Tokens tokens{std::chrono::seconds(options.tokenTtl)};
+  demo::installRoutes(server, catalogue, tokens, {origin, options.version, options.tokenTtl});
+
+  std::atomic<bool> finished{false};
+  std::thread stopper([&server, &finished, stopSignals] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    // A signal that arrives before the server runs must still stop it.
+    while (!finished && !server.is_running()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    server.stop();
+  });
+
+  std::printf("listening %s\n", origin.c_str());
+  std::fflush(stdout);
+  bool clean = server.listen_after_bind();
+  finished = true;
+  pthread_kill(stopper.native_handle(), SIGTERM);  // wakes it when no signal came
+  stopper.join();
+  std::fprintf(stderr, "tvoz-demo-service: stopped\n");
+  return clean ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  try {
+    return run(options);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "tvoz-demo-service: %s\n", e.what());
+    return 1;
+  }
+}
