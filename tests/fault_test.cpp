@@ -11,8 +11,6 @@
 #include <set>
 #include <string>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "tests/support/fake_programs.h"

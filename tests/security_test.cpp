@@ -3,6 +3,7 @@
 // programs, and whom it trusts over TLS.
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <ifaddrs.h>
