@@ -61,6 +61,9 @@ void FakeService::start(int port) {
   };
   server_->new_task_queue = [] { return new DetachedWorkers(); };
   server_->set_keep_alive_max_count(1000);
+  // The status line and the body go out in separate writes: without this,
+  // each answer on a reused connection waits for a delayed acknowledgement.
+  server_->set_tcp_nodelay(true);
   server_->Get(".*", any);
   server_->Post(".*", any);
   server_->Put(".*", any);
@@ -149,6 +152,12 @@ void FakeService::dispatch(Core &core, const httplib::Request &req, httplib::Res
 std::vector<Request> FakeService::requests() const {
   std::lock_guard<std::mutex> lock(core_->mutex);
   return core_->log;
+}
+
+void FakeService::clearRequests() {
+  std::lock_guard<std::mutex> lock(core_->mutex);
+  core_->log.clear();
+  core_->log.shrink_to_fit();
 }
 
 std::vector<Request> FakeService::requestsTo(const std::string &path) const {

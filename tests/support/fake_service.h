@@ -64,6 +64,8 @@ class FakeService {
   void api(const std::string &apiPath, int status, const json &body);
 
   std::vector<Request> requests() const;
+  // Forgets the requests logged so far (a long test keeps its memory flat).
+  void clearRequests();
   // Requests whose decoded path is `path` (an API path is given with kApi).
   std::vector<Request> requestsTo(const std::string &path) const;
   std::vector<Request> apiRequests(const std::string &apiPath) const;
