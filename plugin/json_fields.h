@@ -1,7 +1,7 @@
 // Reading JSON from the service and from our own files.
 //
-// Texts are parsed strictly (no comments, no trailing garbage, at most 64
-// levels of arrays and objects) without throwing. Members are read with a
+// Texts are parsed strictly (no comments, no trailing garbage, at most
+// kMaxJsonDepth levels of arrays and objects) without throwing. Members are read with a
 // default when missing; a member that is present with the wrong type throws
 // nlohmann::json::type_error, exactly as json::value() does, so that a
 // listing can stop at the element that is bad.
