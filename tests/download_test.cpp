@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
-#include <sys/resource.h>
 #include <thread>
 
 #include "tests/support/fake_service.h"
@@ -151,26 +149,6 @@ TEST_F(OfflineDownload, FailureLogsTheCodeAndLeavesEarlierFilesAndIndexAlone) {
   // A refused token is not refreshed on this path.
   EXPECT_TRUE(service.apiRequests("/oauth/token").empty());
   EXPECT_FALSE(fs::exists(home.path() + "/missing"));
-}
-
-TEST_F(OfflineDownload, FailedWriteFailsTheDownload) {
-  list(json::array({{{"id", "t1"}, {"artist", "Ana"}, {"title", "Luna"}}}));
-  serve(200, std::string(4 << 20, 'a'));
-  // A file-size limit stands in for a full disk: writes past it fail.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit limited = old;
-  limited.rlim_cur = 64 << 10;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  hostabi::HRESULT result = toggle("t1");
-  setrlimit(RLIMIT_FSIZE, &old);
-
-  EXPECT_EQ(result, 1);
-  ASSERT_FALSE(home.logLines().empty());
-  EXPECT_EQ(home.logLines().back(), "descarga offline falló: http 200");
-  EXPECT_EQ(offlineFolder(), std::vector<std::string>{});
-  EXPECT_EQ(index(), json::object());
 }
 
 TEST_F(OfflineDownload, LongNameIsCutBeforeACharacterSoTheCopyIsRecorded) {
