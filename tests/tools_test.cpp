@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,35 +95,22 @@ int waitStatus(pid_t pid) {
 }
 
 // Runs a program to its end, with `input` on its stdin, and collects what
-// it printed.
+// it printed (into memory files, read once it has exited).
 Output run(const std::vector<std::string> &args, const std::string &input = "") {
-  Pipe in, out, err;
+  Pipe in;
   if (::write(in.write.fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
     throw std::runtime_error("cannot write the program's input");
   }
   in.write.reset();
-  pid_t pid = spawn(args, out.write.fd, err.write.fd, in.read.fd);
-  in.read.reset();
-  out.write.reset();
-  err.write.reset();
+  Fd out(::memfd_create("out", MFD_CLOEXEC)), err(::memfd_create("err", MFD_CLOEXEC));
   Output result;
-  pollfd fds[2] = {{out.read.fd, POLLIN, 0}, {err.read.fd, POLLIN, 0}};
-  std::string *sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0 && ::poll(fds, 2, -1) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !fds[i].revents) continue;
-      char buffer[4096];
-      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else {
-        fds[i].fd = -1;
-        --open;
-      }
+  result.status = waitStatus(spawn(args, out.fd, err.fd, in.read.fd));
+  for (auto [fd, sink] : {std::pair{out.fd, &result.out}, std::pair{err.fd, &result.err}}) {
+    char buffer[4096];
+    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, sink->size())) > 0;) {
+      sink->append(buffer, static_cast<size_t>(n));
     }
   }
-  result.status = waitStatus(pid);
   return result;
 }
 
@@ -367,16 +354,9 @@ TEST(DemoService, ServesPlayableAudioAndAnnouncesVersions) {
 TEST(HostTool, RejectsBadCommandsAndArgumentsWithUsage) {
   TempHome home;
   const std::vector<std::vector<std::string>> bad = {
-      {"dance"},
-      {"open"},
-      {"play", "t001", "t002"},
-      {"choose", "abc"},
-      {"choose", "-1"},
-      {"choose", "99999999999999999999"},
-      {"choose", "2"},  // no menu shown before it
-      {"folder-choose", "0"},
-      {"oauth", "a", "b"},
-      {"status", ";;", ";;", "status"},
+      {"dance"}, {"open"}, {"play", "t001", "t002"}, {"choose", "abc"}, {"choose", "-1"},
+      {"choose", "99999999999999999999"}, {"choose", "2"} /* no menu shown before it */,
+      {"folder-choose", "0"}, {"oauth", "a", "b"}, {"status", ";;", ";;", "status"},
       {"--colour", "status"},
   };
   for (const auto &commands : bad) {
