@@ -68,16 +68,20 @@ std::set<std::string> namesIn(const std::string &dir) {
   return names;
 }
 
-// The offline entry of a track's menu: its position, or -1.
-long offlineEntry(TestHost &host, const char *trackId) {
-  auto labels = host.menu(trackId);
-  auto it = std::find(labels.begin(), labels.end(), "Guardar para tocar sin internet");
-  return it == labels.end() ? -1 : it - labels.begin();
-}
+// A signed-in host against the fake service, with the stand-in programs.
+class Fault : public ::testing::Test {
+ protected:
+  Fault() { home.write(home.support("Tornavoz.tokens"), kStoredTokens); }
+
+  FakePrograms programs;
+  FakeService service;
+  TempHome home{service.origin()};
+  TestHost host;
+};
 
 }  // namespace
 
-TEST(Fault, AnswersCutOffMidBodyFailLikeNoAnswerAndKeepTheTokens) {
+TEST(FaultyTransfer, AnswersCutOffMidBodyFailLikeNoAnswerAndKeepTheTokens) {
   FakePrograms programs;
   const std::string tracks = tracksAnswer(50);
   const std::string resolve = R"({"url":"https://cdn.example/t1.mp3"})";
@@ -121,12 +125,7 @@ TEST(Fault, AnswersCutOffMidBodyFailLikeNoAnswerAndKeepTheTokens) {
   EXPECT_EQ(host.stream("t1").url, "https://cdn.example/t1.mp3");
 }
 
-TEST(Fault, TenMegabytesOfGarbageAreRefusedWithoutBloatingTheHost) {
-  FakePrograms programs;
-  FakeService service;
-  TempHome home(service.origin());
-  home.write(home.support("Tornavoz.tokens"), kStoredTokens);
-  TestHost host;
+TEST_F(Fault, TenMegabytesOfGarbageAreRefusedWithoutBloatingTheHost) {
   host.plugin();
 
   constexpr size_t kSize = 10 << 20;
@@ -169,10 +168,7 @@ TEST(Fault, TenMegabytesOfGarbageAreRefusedWithoutBloatingTheHost) {
   EXPECT_TRUE(service.waitFor(std::string(kApi) + "/vdj/played", std::size(garbage)));
 }
 
-TEST(Fault, HundredThousandTracksAllReachTheHostInOrder) {
-  FakeService service;
-  TempHome home(service.origin());
-  TestHost host;
+TEST_F(Fault, HundredThousandTracksAllReachTheHostInOrder) {
   constexpr size_t kCount = 100000;
   service.api("/vdj/tracks", 200, tracksAnswer(kCount));
 
@@ -192,12 +188,7 @@ TEST(Fault, HundredThousandTracksAllReachTheHostInOrder) {
   EXPECT_LT(took, std::chrono::seconds(50));
 }
 
-TEST(Fault, InvalidUtf8InAnyStringFieldRefusesTheWholeAnswer) {
-  FakePrograms programs;
-  FakeService service;
-  TempHome home(service.origin());
-  home.write(home.support("Tornavoz.tokens"), kStoredTokens);
-  TestHost host;
+TEST_F(Fault, InvalidUtf8InAnyStringFieldRefusesTheWholeAnswer) {
   host.plugin();
 
   // The text of `value` with `bad` as the string at `pointer`.
@@ -240,7 +231,7 @@ TEST(Fault, InvalidUtf8InAnyStringFieldRefusesTheWholeAnswer) {
   EXPECT_EQ(host.open("house").size(), 2u);
 }
 
-TEST(Fault, MegabyteTokensAreStoredWholeAndSentWholeWhereLibcurlCan) {
+TEST(FaultyTransfer, MegabyteTokensAreStoredWholeAndSentWholeWhereLibcurlCan) {
   // Token characters as a service might use them.
   auto token = [](char first, size_t size) {
     const std::string alphabet =
@@ -311,13 +302,9 @@ TEST(Fault, MegabyteTokensAreStoredWholeAndSentWholeWhereLibcurlCan) {
   EXPECT_EQ(server.requests().size(), before);
 }
 
-TEST(Fault, ReadOnlySupportFolderKeepsEveryStoredFile) {
-  FakePrograms programs;
-  FakeService service;
-  TempHome home(service.origin());
+TEST_F(Fault, ReadOnlySupportFolderKeepsEveryStoredFile) {
   const std::string saved = home.offlineDir() + "/Ana - Luna.mp3";
   home.write(saved, "audio");
-  home.write(home.support("Tornavoz.tokens"), kStoredTokens);
   home.write(home.support("Tornavoz-cache-index.json"), json({{"t1", saved}}).dump());
   home.write(home.support("Tornavoz.log"), "earlier line\n");
   const auto config = home.read(home.support("Tornavoz.config"));
@@ -336,7 +323,6 @@ TEST(Fault, ReadOnlySupportFolderKeepsEveryStoredFile) {
     }
   });
   service.api("/vdj/resolve", 200, json{{"url", "https://cdn.example/t2.mp3"}});
-  TestHost host;
 
   {
     // As root, file modes stop nothing; a file-size limit of zero makes
@@ -365,10 +351,7 @@ TEST(Fault, ReadOnlySupportFolderKeepsEveryStoredFile) {
                                    "Tornavoz-cache-index.json"}));
 }
 
-TEST(Fault, FullDiskFailsTheDownloadAndKeepsEarlierCopies) {
-  FakePrograms programs;
-  FakeService service;
-  TempHome home(service.origin());
+TEST_F(Fault, FullDiskFailsTheDownloadAndKeepsEarlierCopies) {
   // A copy of another track, and a file already at the new track's path
   // that the index does not know (say, from before the index was lost).
   const std::string other = home.offlineDir() + "/Eva - Sol.mp3";
@@ -377,22 +360,19 @@ TEST(Fault, FullDiskFailsTheDownloadAndKeepsEarlierCopies) {
   home.write(target, "earlier audio");
   const std::string index = json({{"t0", other}}).dump();
   home.write(home.support("Tornavoz-cache-index.json"), index);
-  home.write(home.support("Tornavoz.tokens"), kStoredTokens);
   service.api("/vdj/tracks", 200, json{{"tracks", {trackJson("t1")}}}.dump());
   service.api("/vdj/crates", 200, json{{"crates", json::array()}});
   const std::string audio(1 << 20, 'x');
   service.api("/download", [&audio](const Request &, httplib::Response &res) {
     res.set_content(audio, "audio/mpeg");
   });
-  TestHost host;
   ASSERT_EQ(host.open("house").size(), 1u);
-  const long entry = offlineEntry(host, "t1");
-  ASSERT_GE(entry, 0);
+  const unsigned long entry = host.menu("t1").size() - 1;  // the offline entry
 
   {
     // The disk fills up after 256 KiB of the 1 MiB download.
     FileSizeLimit full(256 << 10);
-    EXPECT_EQ(host.choose("t1", static_cast<unsigned long>(entry)), 1);
+    EXPECT_EQ(host.choose("t1", entry), 1);
   }
 
   auto log = home.logLines();
@@ -404,6 +384,6 @@ TEST(Fault, FullDiskFailsTheDownloadAndKeepsEarlierCopies) {
   EXPECT_EQ(home.read(home.support("Tornavoz-cache-index.json")), index);
 
   // With room on the disk the same choice succeeds.
-  EXPECT_EQ(host.choose("t1", static_cast<unsigned long>(entry)), 0);
+  EXPECT_EQ(host.choose("t1", entry), 0);
   EXPECT_EQ(home.read(target), audio);
 }
