@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -160,39 +161,26 @@ Usage usage() { return {entriesIn("/proc/self/task"), entriesIn("/proc/self/fd")
 class Load : public ::testing::Test {
  protected:
   Load() {
-    service.api("/vdj/folders", [this](const Request &r, httplib::Response &res) {
-      if (!authorised(r, res)) return;
-      reply(res, 200, {{"folders", {{{"id", "f0"}, {"name", "House"}, {"count", 3}},
-                                    {{"id", "f1"}, {"name", "Techno"}, {"count", 3}}}}});
+    serve("/vdj/folders", [](const Request &) {
+      return json{{"folders", {{{"id", "f0"}, {"name", "House"}, {"count", 3}},
+                               {{"id", "f1"}, {"name", "Techno"}, {"count", 3}}}}};
     });
-    service.api("/vdj/tracks", [this](const Request &r, httplib::Response &res) {
-      if (!authorised(r, res)) return;
+    serve("/vdj/tracks", [](const Request &r) {
       // Three tracks named after the folder or the search text.
-      std::string key = value(r.query);
+      const std::string key = value(r.query);
       json tracks = json::array();
       for (int i = 0; i < 3; ++i) {
         tracks.push_back({{"id", key + "-" + std::to_string(i)}, {"title", "T"}, {"artist", "A"}});
       }
-      reply(res, 200, {{"tracks", tracks}});
+      return json{{"tracks", tracks}};
     });
-    service.api("/vdj/resolve", [this](const Request &r, httplib::Response &res) {
-      if (!authorised(r, res)) return;
-      reply(res, 200, {{"url", "https://cdn.example/" + value(r.query) + ".mp3"}});
+    serve("/vdj/resolve", [](const Request &r) {
+      return json{{"url", "https://cdn.example/" + value(r.query) + ".mp3"}};
     });
-    service.api("/vdj/crates", [this](const Request &r, httplib::Response &res) {
-      if (!authorised(r, res)) return;
-      reply(res, 200, {{"crates", {{{"id", 7}, {"name", "Set"}}}}});
-    });
-    service.api("/vdj/played", [this](const Request &r, httplib::Response &res) {
-      if (!authorised(r, res)) return;
-      reply(res, 200, {{"ok", true}});
-      played.add();
-    });
-    service.api("/vdj/favorite", [this](const Request &r, httplib::Response &res) {
-      if (!authorised(r, res)) return;
-      reply(res, 200, {{"ok", true}});
-      favorited.add();
-    });
+    serve("/vdj/crates",
+          [](const Request &) { return json{{"crates", {{{"id", 7}, {"name", "Set"}}}}}; });
+    serve("/vdj/played", [](const Request &) { return json{{"ok", true}}; }, &played);
+    serve("/vdj/favorite", [](const Request &) { return json{{"ok", true}}; }, &favorited);
     service.on("POST", kGrantPath, [this](const Request &r, httplib::Response &res) {
       if (auto pair = tokens.grant(r.body)) {
         reply(res, 200, *pair);
@@ -205,10 +193,18 @@ class Load : public ::testing::Test {
                json({{"access", tokens.access()}, {"refresh", tokens.refresh()}}).dump());
   }
 
-  bool authorised(const Request &r, httplib::Response &res) {
-    if (tokens.accept(r.header("Authorization"))) return true;
-    res.status = 401;
-    return false;
+  // Answers `path` with `answer` to requests with a live token (counted in
+  // `accepted` when given), and 401 to the others.
+  void serve(const std::string &path, std::function<json(const Request &)> answer,
+             Tally *accepted = nullptr) {
+    service.api(path, [this, answer, accepted](const Request &r, httplib::Response &res) {
+      if (!tokens.accept(r.header("Authorization"))) {
+        res.status = 401;
+        return;
+      }
+      reply(res, 200, answer(r));
+      if (accepted) accepted->add();
+    });
   }
 
   // One host call of the mix; false when its answer is wrong.
