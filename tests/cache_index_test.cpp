@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <thread>
 
 #include "offline/cache_index.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_home.h"
 
 using namespace tvoz_test;
@@ -86,16 +85,11 @@ TEST_F(CacheIndexTest, FailedWriteLeavesOldIndexWhole) {
   EXPECT_FALSE(tvoz::writeCacheIndex({{"t1", "/a.mp3"}, {"t2", "\xff\xfe"}}));
   EXPECT_EQ(indexText(), before);
 
-  // A file size limit stops the write even for root, where permissions do not.
-  struct rlimit old;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit tight = old;
-  tight.rlim_cur = 64;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-  cacheIndexSet("t2", "/" + std::string(200, 'x') + ".mp3");
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldSignal);
+  {
+    // A file size limit stops the write even for root, where permissions do not.
+    FileSizeLimit tight(64);
+    cacheIndexSet("t2", "/" + std::string(200, 'x') + ".mp3");
+  }
   EXPECT_EQ(indexText(), before);
   EXPECT_EQ(cachedFileFor("t2"), "");
 }
