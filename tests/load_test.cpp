@@ -74,18 +74,14 @@ class ExpiringTokens {
     uses_ = 0;
     return json{{"access_token", access()}, {"refresh_token", refresh()}};
   }
-  int generation() const {
+  // Grants so far, those refused, and those that came after their token had
+  // really gone stale.
+  struct Counts {
+    int generation, refused, refreshedAfterExpiry;
+  };
+  Counts counts() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return generation_;
-  }
-  int refusedGrants() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return refused_;
-  }
-  // Grants that came after their token had really gone stale.
-  int refreshedAfterExpiry() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return refreshedAfterExpiry_;
+    return {generation_, refused_, refreshedAfterExpiry_};
   }
   std::string access() const { return "acc-" + std::to_string(generation_); }
   std::string refresh() const { return "ref-" + std::to_string(generation_); }
@@ -296,7 +292,7 @@ TEST_F(Load, EightThreadsOfMixedCallsStayCorrectAndLeaveNothingBehind) {
   // connection cache, the track maps) and gives the figures to hold.
   EXPECT_EQ(round(), 0);
   const Usage before = settle(std::nullopt);
-  const int refreshesBefore = tokens.generation();
+  const int refreshesBefore = tokens.counts().generation;
   EXPECT_GE(refreshesBefore, kThreads * kCallsPerThread / kUsesPerToken);
 
   EXPECT_EQ(round(), 0);
@@ -304,9 +300,9 @@ TEST_F(Load, EightThreadsOfMixedCallsStayCorrectAndLeaveNothingBehind) {
 
   // Exactly one refresh per stale token: each grant followed an expiry, and
   // none spent a refresh token that another thread had already spent.
-  EXPECT_EQ(tokens.refreshedAfterExpiry(), tokens.generation());
-  EXPECT_EQ(tokens.refusedGrants(), 0);
-  EXPECT_GT(tokens.generation(), refreshesBefore);
+  EXPECT_EQ(tokens.counts().refreshedAfterExpiry, tokens.counts().generation);
+  EXPECT_EQ(tokens.counts().refused, 0);
+  EXPECT_GT(tokens.counts().generation, refreshesBefore);
   EXPECT_EQ(home.read(home.support("Tornavoz.tokens")),
             json({{"access", tokens.access()}, {"refresh", tokens.refresh()}}).dump());
 
@@ -316,5 +312,5 @@ TEST_F(Load, EightThreadsOfMixedCallsStayCorrectAndLeaveNothingBehind) {
       << "before " << before.memory << ", after " << after.memory;
   std::printf("threads %zu -> %zu, descriptors %zu -> %zu, memory %zu -> %zu, refreshes %d\n",
               before.threads, after.threads, before.fds, after.fds, before.memory, after.memory,
-              tokens.generation());
+              tokens.counts().generation);
 }
