@@ -1,5 +1,6 @@
 #include "catalogue/folders.h"
 
+#include <algorithm>
 #include <string>
 
 #include "plugin/json_fields.h"
@@ -23,7 +24,10 @@ void listFoldersBody(const std::string &body, IVdjSubfoldersList *list) {
       std::string id = readString(folder, "id");
       std::string name = readString(folder, "name");
       int32_t count = readInt32(folder, "count");
-      if (id.empty()) return;
+      // The host takes texts up to a NUL byte: an id holding one would come
+      // back as another folder's, and a name holding one would lose its count.
+      if (id.empty() || id.find('\0') != std::string::npos) return;
+      name.erase(std::remove(name.begin(), name.end(), '\0'), name.end());
       std::string label = name + " (" + std::to_string(count) + ")";
       list->add(id.c_str(), label.c_str());
     });

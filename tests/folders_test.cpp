@@ -30,6 +30,8 @@ TEST(Folders, LabelsEachFolderAndStopsAtBadCount) {
       {{"name", "Sin id"}, {"count", 1}},                  // skipped
       {{"id", "salsa"}, {"name", "Salsa"}, {"count", -2.7}},  // duplicate kept, truncated
       {{"id", "b"}, {"name", "Sí"}, {"count", true}},
+      {{"id", std::string("n\0ul", 4)}, {"name", "Otra"}, {"count", 1}},  // skipped: the host would cut the id
+      {{"id", "n"}, {"name", std::string("Sal\0sa", 6)}, {"count", 4}},    // the label keeps its count
       {{"id", "bad"}, {"name", "Mala"}, {"count", "7"}},   // stops here
       {{"id", "after"}, {"name", "Después"}, {"count", 1}},
   })}});
@@ -43,6 +45,7 @@ TEST(Folders, LabelsEachFolderAndStopsAtBadCount) {
                                      {"x", " (3)"},
                                      {"salsa", "Salsa (-2)"},
                                      {"b", "Sí (1)"},
+                                     {"n", "Salsa (4)"},
                                  }));
   EXPECT_EQ(service.apiRequests("/vdj/folders").size(), 1u);
 }
