@@ -11,14 +11,14 @@
 #include <unistd.h>
 #include <utility>
 
-#include "account/device.h"
-#include "account/tokens.h"
+#include "core/json_fields.h"
+#include "core/local_files.h"
+#include "core/platform.h"
 #include "dialogs/dialogs.h"
-#include "plugin/json_fields.h"
-#include "plugin/local_files.h"
-#include "plugin/platform.h"
 #include "service/api.h"
+#include "service/device.h"
 #include "service/http.h"
+#include "service/tokens.h"
 #include "service/url.h"
 
 namespace tvoz {
@@ -140,11 +140,11 @@ std::optional<CodeGrant> readCodeGrant(const std::string &body) {
   }
 }
 
-HRESULT startLogin() {
+void startLogin() {
   Socket sock(::socket(AF_INET, SOCK_STREAM, 0));
   if (sock.get() < 0) {
     logLine("socket() falló");
-    return S_OK;
+    return;
   }
   closeOnExec(sock.get());
   int one = 1;
@@ -159,12 +159,12 @@ HRESULT startLogin() {
   if (::bind(sock.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
       ::getsockname(sock.get(), reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
     logLine("bind() falló");
-    return S_OK;
+    return;
   }
   const std::string port = std::to_string(ntohs(addr.sin_port));
   if (::listen(sock.get(), 1) != 0) {
     logLine("listen() falló");
-    return S_OK;
+    return;
   }
 
   const std::string url =
@@ -175,14 +175,13 @@ HRESULT startLogin() {
     sock.release();  // the thread owns it now
     listener.detach();
   } catch (...) {
-    return S_OK;  // no thread to serve it: the socket closes here
+    return;  // no thread to serve it: the socket closes here
   }
   openUrl(url);
-  return S_OK;
 }
 
-HRESULT onOAuth(const char *accessToken, ULONG, const char *refreshToken, const char *code,
-                const char *errorMessage) {
+void onOAuth(const char *accessToken, const char *refreshToken, const char *code,
+             const char *errorMessage) {
   logLine(std::string("OnOAuth: code=") + (code ? code : "(null)") +
           " access=" + (accessToken ? "SI" : "no") +
           " err=" + (errorMessage ? errorMessage : "(null)"));
@@ -195,7 +194,6 @@ HRESULT onOAuth(const char *accessToken, ULONG, const char *refreshToken, const 
     if (refreshToken && *refreshToken) refresh = refreshToken;
     storeTokens(accessToken, refresh);
   }
-  return S_OK;
 }
 
 }  // namespace tvoz

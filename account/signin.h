@@ -6,23 +6,22 @@
 #include <optional>
 #include <string>
 
-#include "plugin/vdj_sdk.h"
 
 namespace tvoz {
 
 // OnLogin: opens a listener on 127.0.0.1 (a port the system picks), starts a
 // detached thread that serves its one connection, opens the service's
 // sign-in page in the browser with the listener as redirect target, and
-// returns. The thread trades the code it captures for tokens. Always S_OK;
-// failures are logged. Host's calling thread; blocks while the browser
+// returns. The thread trades the code it captures for tokens. Failures are
+// logged. Host's calling thread; blocks while the browser
 // opener runs, never for the sign-in itself.
-HRESULT startLogin();
+void startLogin();
 
 // OnOAuth: an error is logged; else a code is exchanged for tokens (on the
 // calling thread); else a given access token (and refresh token, when not
-// empty) is stored. Always S_OK.
-HRESULT onOAuth(const char *accessToken, ULONG expiresIn, const char *refreshToken,
-                const char *code, const char *errorMessage);
+// empty) is stored. Null texts are allowed.
+void onOAuth(const char *accessToken, const char *refreshToken, const char *code,
+             const char *errorMessage);
 
 // The authorisation code in the first `size` bytes of a request the browser
 // sent (the text ends early at a zero byte): what follows the first "code="

@@ -1,11 +1,10 @@
 #include "actions/folder_menu.h"
 
 #include <string>
-#include <sys/stat.h>
 
 #include "actions/library.h"
+#include "core/local_files.h"
 #include "dialogs/dialogs.h"
-#include "plugin/local_files.h"
 
 namespace tvoz {
 
@@ -29,28 +28,26 @@ void chooseOfflineFolder() {
   std::string path(picked);  // valid only until the next dialog
   if (path.empty()) return;
   configSet("offline_dir", path);
-  ::mkdir(path.c_str(), 0755);  // exists already, or fails later in the download's own log
+  makeDir(path);  // exists already, or fails later in the download's own log
   logLine("carpeta offline nueva: " + path);
 }
 
 }  // namespace
 
-HRESULT buildFolderMenu(const char *folderId, IVdjContextMenu *menu) {
-  if (!menu) return S_OK;
-  if (isPlaylistFolder(folderId ? folderId : "")) menu->add("Borrar esta playlist");
-  menu->add("Elegir carpeta de descargas offline...");
-  return S_OK;
+std::vector<std::string> buildFolderMenu(const std::string &id) {
+  std::vector<std::string> labels;
+  if (isPlaylistFolder(id)) labels.push_back("Borrar esta playlist");
+  labels.push_back("Elegir carpeta de descargas offline...");
+  return labels;
 }
 
-HRESULT runFolderMenu(const char *folderId, ULONG index) {
-  std::string id = folderId ? folderId : "";
+void runFolderMenu(const std::string &id, uint64_t index) {
   bool playlist = isPlaylistFolder(id);
   if (playlist && index == 0) {
     deletePlaylist(id);
   } else if (index == (playlist ? 1u : 0u)) {
     chooseOfflineFolder();
   }
-  return S_OK;
 }
 
 }  // namespace tvoz

@@ -4,13 +4,15 @@
 // while a dialog is open and during the deletion request.
 #pragma once
 
-#include "plugin/vdj_sdk.h"
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace tvoz {
 
-// Always S_OK. A null folder id counts as "".
-HRESULT buildFolderMenu(const char *folderId, IVdjContextMenu *menu);
-// Always S_OK; a position without an entry does nothing.
-HRESULT runFolderMenu(const char *folderId, ULONG index);
+// The menu's labels, in order.
+std::vector<std::string> buildFolderMenu(const std::string &folderId);
+// Runs entry `index`; a position without an entry does nothing.
+void runFolderMenu(const std::string &folderId, uint64_t index);
 
 }  // namespace tvoz

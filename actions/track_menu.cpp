@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "actions/library.h"
+#include "core/json_fields.h"
+#include "core/state.h"
 #include "offline/cache_index.h"
 #include "offline/download.h"
-#include "plugin/json_fields.h"
-#include "plugin/state.h"
 #include "service/api.h"
 
 namespace tvoz {
@@ -45,8 +45,7 @@ Crates readCrates(const std::string &body) {
   return crates;
 }
 
-HRESULT buildTrackMenu(const char *trackId, IVdjContextMenu *menu) {
-  std::string id = trackId ? trackId : "";
+std::vector<std::string> buildTrackMenu(const std::string &id) {
   // Everything slow first, with no guard held.
   Crates crates = fetchCrates();
   std::string folder = lastFolder();
@@ -75,18 +74,16 @@ HRESULT buildTrackMenu(const char *trackId, IVdjContextMenu *menu) {
     g_trackActions.clear();
     for (const auto &entry : entries) g_trackActions.push_back(entry.second);
   }
-  if (menu) {
-    for (const auto &entry : entries) menu->add(entry.first.c_str());
-  }
-  return S_OK;
+  std::vector<std::string> labels;
+  for (auto &entry : entries) labels.push_back(std::move(entry.first));
+  return labels;
 }
 
-HRESULT runTrackMenu(const char *trackId, ULONG index) {
-  std::string id = trackId ? trackId : "";
+int runTrackMenu(const std::string &id, uint64_t index) {
   MenuAct act;
   {
     std::lock_guard<std::mutex> lock(g_menuMutex);
-    if (index >= g_trackActions.size()) return S_OK;
+    if (index >= g_trackActions.size()) return 0;
     act = g_trackActions[index];
   }
   switch (act.kind) {
@@ -110,7 +107,7 @@ HRESULT runTrackMenu(const char *trackId, ULONG index) {
     default:
       break;
   }
-  return S_OK;
+  return 0;
 }
 
 }  // namespace tvoz

@@ -18,13 +18,13 @@
 
 #include <httplib.h>
 
-#include "account/tokens.h"
 #include "actions/track_menu.h"
 #include "bench/bench_home.h"
 #include "bench/support/delay_proxy.h"
 #include "catalogue/folders.h"
 #include "catalogue/stream.h"
 #include "catalogue/tracks.h"
+#include "service/tokens.h"
 
 namespace {
 

@@ -1,26 +1,24 @@
 #include "catalogue/folders.h"
 
 #include <algorithm>
-#include <string>
 
-#include "plugin/json_fields.h"
+#include "core/json_fields.h"
 #include "service/api.h"
 
 namespace tvoz {
 
-HRESULT listFolders(IVdjSubfoldersList *list) {
+std::vector<FolderEntry> listFolders() {
   HttpResult answer = apiGet("/vdj/folders");
-  if (answer.status == 200) listFoldersBody(answer.body, list);
-  return S_OK;
+  if (answer.status != 200) return {};
+  return readFolders(answer.body);
 }
 
-void listFoldersBody(const std::string &body, IVdjSubfoldersList *list) {
-  if (list == nullptr) return;
+std::vector<FolderEntry> readFolders(const std::string &body) {
+  std::vector<FolderEntry> folders;
   auto root = parseJson(body);
-  if (!root) return;
+  if (!root) return folders;
   try {
-    // A bad element ends the listing; the folders before it stay with the host.
-    forEachElement(memberOf(*root, "folders"), [list](const json &folder) {
+    forEachElement(memberOf(*root, "folders"), [&folders](const json &folder) {
       std::string id = readString(folder, "id");
       std::string name = readString(folder, "name");
       int32_t count = readInt32(folder, "count");
@@ -28,11 +26,11 @@ void listFoldersBody(const std::string &body, IVdjSubfoldersList *list) {
       // back as another folder's, and a name holding one would lose its count.
       if (id.empty() || id.find('\0') != std::string::npos) return;
       name.erase(std::remove(name.begin(), name.end(), '\0'), name.end());
-      std::string label = name + " (" + std::to_string(count) + ")";
-      list->add(id.c_str(), label.c_str());
+      folders.push_back({std::move(id), name + " (" + std::to_string(count) + ")"});
     });
   } catch (const json::exception &) {
   }
+  return folders;
 }
 
 }  // namespace tvoz

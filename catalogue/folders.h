@@ -2,20 +2,23 @@
 #pragma once
 
 #include <string>
-
-#include "plugin/vdj_sdk.h"
+#include <vector>
 
 namespace tvoz {
 
-// Hands each folder of "/vdj/folders" to the host's list as id and
-// "name (count)", in the service's order; a folder without id is left out and
-// a malformed folder ends the list. Always S_OK. Blocks for one request; any
-// thread; keeps no state.
-HRESULT listFolders(IVdjSubfoldersList *list);
+struct FolderEntry {
+  std::string id;
+  std::string label;  // "name (count)"
+};
 
-// Hands the folders of a "/vdj/folders" answer's body to the host as
-// listFolders does. Whatever is wrong with the body ends the list quietly;
-// what was already handed over stays. Never throws a JSON error.
-void listFoldersBody(const std::string &body, IVdjSubfoldersList *list);
+// The folders of "/vdj/folders" in the service's order; a folder without id
+// is left out and a malformed folder ends the list. Empty when the request
+// fails. Blocks for one request; any thread; keeps no state.
+std::vector<FolderEntry> listFolders();
+
+// The folders of a "/vdj/folders" answer's body, as listFolders gives them.
+// Whatever is wrong with the body ends the list quietly; what came before
+// stays. Never throws a JSON error.
+std::vector<FolderEntry> readFolders(const std::string &body);
 
 }  // namespace tvoz

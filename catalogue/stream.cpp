@@ -5,8 +5,8 @@
 #include <thread>
 #include <utility>
 
+#include "core/json_fields.h"
 #include "offline/cache_index.h"
-#include "plugin/json_fields.h"
 #include "service/api.h"
 #include "service/url.h"
 
@@ -47,29 +47,16 @@ void logPlay(const std::string &id) {
   }
 }
 
-HRESULT streamUrl(const char *rawId, IVdjString &url, IVdjString &error) {
-  const std::string id = rawId ? rawId : "";
+Resolution streamUrl(const std::string &id) {
   // First, so that local plays and failed resolutions are reported too.
   if (!id.empty()) logPlay(id);
 
   const std::string local = cachedFileFor(id);
-  if (!local.empty()) {
-    url.set(("file://" + local).c_str());
-    return S_OK;
-  }
+  if (!local.empty()) return {"file://" + local, ""};
 
   HttpResult answer = apiGet("/vdj/resolve?file=" + urlEscape(id));
-  if (answer.status != 200) {
-    error.set(kRefused);
-    return S_FALSE;
-  }
-  const Resolution resolved = readResolveBody(answer.body);
-  if (!resolved.error.empty()) {
-    error.set(resolved.error.c_str());
-    return S_FALSE;
-  }
-  url.set(resolved.url.c_str());
-  return S_OK;
+  if (answer.status != 200) return {"", kRefused};
+  return readResolveBody(answer.body);
 }
 
 Resolution readResolveBody(const std::string &body) {

@@ -1,10 +1,9 @@
 #include "catalogue/tracks.h"
 
 #include <mutex>
-#include <string>
 #include <utility>
 
-#include "plugin/state.h"
+#include "core/state.h"
 #include "service/api.h"
 #include "service/url.h"
 
@@ -12,71 +11,65 @@ namespace tvoz {
 
 namespace {
 
-// Null for an empty text: the host shows a missing field as no field at all.
-const char *orNull(const std::string &text) { return text.empty() ? nullptr : text.c_str(); }
-
-void listAnswer(const HttpResult &answer, IVdjTracksList *list) {
-  if (answer.status == 200) listTracksBody(answer.body, list);
+std::vector<TrackEntry> listAnswer(const HttpResult &answer) {
+  if (answer.status != 200) return {};
+  return listTracksBody(answer.body);
 }
 
 }  // namespace
 
-void listTracksBody(const std::string &body, IVdjTracksList *list) {
+std::vector<TrackEntry> listTracksBody(const std::string &body) {
+  std::vector<TrackEntry> out;
   auto root = parseJson(body);
-  if (!root) return;
+  if (!root) return out;
   try {
     // Moved out, not copied as memberOf would: copying a long listing costs
     // about as much as parsing it. Same outcome: a null root or a missing
     // member gives null, any other root throws.
     json tracks = std::move((*root)["tracks"]);
-    addTracks(tracks, list);
+    addTracks(tracks, out);
   } catch (const json::exception &) {
   }
+  return out;
 }
 
-void addTracks(const json &tracks, IVdjTracksList *list) {
-  forEachElement(tracks, [list](const json &track) {
-    const std::string id = readString(track, "id");
-    const std::string title = readString(track, "title");
-    const std::string artist = readString(track, "artist");
-    const std::string remix = readString(track, "remix");
-    const std::string genre = readString(track, "genre");
-    const std::string cover = readString(track, "cover");
-    const float bpm = readFloat(track, "bpm");
-    const int32_t video = readInt32(track, "video");
+void addTracks(const json &tracks, std::vector<TrackEntry> &out) {
+  forEachElement(tracks, [&out](const json &track) {
+    TrackEntry t;
+    t.id = readString(track, "id");
+    t.title = readString(track, "title");
+    t.artist = readString(track, "artist");
+    t.remix = readString(track, "remix");
+    t.genre = readString(track, "genre");
+    t.cover = readString(track, "cover");
+    t.bpm = readFloat(track, "bpm");
+    t.video = readInt32(track, "video") != 0;
     // The host takes the id up to a NUL byte: it would know such a track by
     // the id of another one, and act on that one from its menu.
-    if (id.empty() || id.find('\0') != std::string::npos) return;
+    if (t.id.empty() || t.id.find('\0') != std::string::npos) return;
 
-    std::string name = artist.empty() ? title : artist + " - " + title;
+    std::string name = t.artist.empty() ? t.title : t.artist + " - " + t.title;
     {
       std::lock_guard<std::mutex> lock(g_trackMutex);
-      g_trackNames[id] = std::move(name);
+      g_trackNames[t.id] = std::move(name);
       // A bad "ext" ends the listing here: the name above stays recorded,
       // the extension and the host's entry do not happen.
-      g_trackExt[id] = readString(track, "ext", "mp3");
+      g_trackExt[t.id] = readString(track, "ext", "mp3");
     }
-    if (list == nullptr) return;
-    list->add(id.c_str(), title.c_str(), artist.c_str(), orNull(remix), orNull(genre),
-              /*label=*/nullptr, /*comment=*/nullptr, orNull(cover), /*streamUrl=*/nullptr,
-              /*length=*/0.0f, bpm, /*key=*/0, /*year=*/0, video != 0, /*isKaraoke=*/false);
+    out.push_back(std::move(t));
   });
 }
 
-HRESULT openFolder(const char *folderId, IVdjTracksList *list) {
-  const std::string id = folderId ? folderId : "";
+std::vector<TrackEntry> openFolder(const std::string &folderId) {
   {
     std::lock_guard<std::mutex> lock(g_trackMutex);
-    g_lastFolder = id;
+    g_lastFolder = folderId;
   }
-  listAnswer(apiGet("/vdj/tracks?genero=" + urlEscape(id)), list);
-  return S_OK;
+  return listAnswer(apiGet("/vdj/tracks?genero=" + urlEscape(folderId)));
 }
 
-HRESULT searchTracks(const char *text, IVdjTracksList *list) {
-  const std::string query = text ? text : "";
-  listAnswer(apiGet("/vdj/tracks?q=" + urlEscape(query)), list);
-  return S_OK;
+std::vector<TrackEntry> searchTracks(const std::string &text) {
+  return listAnswer(apiGet("/vdj/tracks?q=" + urlEscape(text)));
 }
 
 }  // namespace tvoz

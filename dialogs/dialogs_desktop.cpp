@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/spawn.h"
 #include "dialogs/dialogs.h"
-#include "plugin/spawn.h"
 
 namespace {
 

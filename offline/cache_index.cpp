@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "plugin/local_files.h"
+#include "core/local_files.h"
 
 namespace tvoz {
 
@@ -16,7 +16,7 @@ std::mutex &indexMutex() {
 
 bool writeLocked(const json &index) {
   auto text = dumpCompact(index);
-  return text && writeFileAtomic(cacheIndexPath(), *text, 0644);
+  return text && writeFileAtomic(cacheIndexPath(), *text, false);
 }
 
 }  // namespace

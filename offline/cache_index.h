@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "plugin/json_fields.h"
+#include "core/json_fields.h"
 
 namespace tvoz {
 

@@ -1,22 +1,16 @@
 #include "offline/download.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <fcntl.h>
 #include <map>
-#include <memory>
-#include <new>
 #include <mutex>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "account/tokens.h"
+#include "core/local_files.h"
+#include "core/state.h"
 #include "offline/cache_index.h"
-#include "plugin/local_files.h"
-#include "plugin/state.h"
 #include "service/api.h"
 #include "service/http.h"
+#include "service/tokens.h"
 #include "service/url.h"
 
 namespace tvoz {
@@ -148,63 +142,6 @@ PathClaim::PathClaim(const std::string &dir, const std::string &id, const std::s
   }
 }
 
-// The file a download writes into: a fresh hidden file in the target's
-// folder (so the final rename cannot cross file systems), removed unless it
-// was moved into place. The short fixed name keeps it within the system's
-// name length whatever the target's name.
-class PartFile {
- public:
-  explicit PartFile(const std::string &dir) : path_(dir + "/.tvoz-download-XXXXXX") {
-    int fd = ::mkostemp(path_.data(), O_CLOEXEC);
-    if (fd < 0) {
-      path_.clear();
-      return;
-    }
-    ::fchmod(fd, 0644);  // an ordinary media file, not a private one
-    file_ = ::fdopen(fd, "wb");
-    if (!file_) {
-      ::close(fd);
-      return;
-    }
-    // libcurl hands over 16 KiB at a time; a larger buffer writes the disk
-    // in fewer, bigger pieces.
-    buffer_.reset(new (std::nothrow) char[kBufferBytes]);
-    if (buffer_) std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferBytes);
-  }
-  ~PartFile() {
-    if (file_) std::fclose(file_);
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  PartFile(const PartFile &) = delete;
-  PartFile &operator=(const PartFile &) = delete;
-
-  FILE *stream() const { return file_; }
-
-  // Closes the file; false when any write or the final flush failed.
-  bool close() {
-    if (!file_) return false;
-    bool ok = !std::ferror(file_);
-    ok = std::fclose(file_) == 0 && ok;
-    file_ = nullptr;
-    return ok;
-  }
-
-  // True when the closed file holds something and now lies at `target`.
-  bool moveTo(const std::string &target) {
-    if (path_.empty() || file_ || !fileExists(path_)) return false;
-    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
-    path_.clear();
-    return true;
-  }
-
- private:
-  static constexpr size_t kBufferBytes = 1 << 20;
-
-  std::string path_;
-  FILE *file_ = nullptr;
-  std::unique_ptr<char[]> buffer_;  // the stream's buffer; freed after the stream is closed
-};
-
 int failDownload(long code) {
   logLine("descarga offline falló: http " + std::to_string(code));
   return 1;
@@ -221,10 +158,10 @@ int download(const std::string &id) {
   if (!handle) return 1;
 
   std::string dir = cacheDir();
-  ::mkdir(dir.c_str(), 0755);  // one level; an error shows when the file is created
+  makeDir(dir);  // one level; an error shows when the file is created
   PathClaim target(dir, id, safeFileName(file.name), safeExtension(file.ext));
   PartFile part(dir);
-  if (!part.stream()) return failDownload(0);
+  if (!part.ok()) return failDownload(0);
 
   CurlHeaders headers = bearerHeader(token);
   CURL *h = handle.get();
@@ -232,7 +169,7 @@ int download(const std::string &id) {
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFile);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, part.stream());
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &part);
   curl_easy_setopt(h, CURLOPT_TIMEOUT, kTransferSeconds);
   CURLcode transfer = curl_easy_perform(h);
   long code = 0;
@@ -249,7 +186,7 @@ int download(const std::string &id) {
 }
 
 int removeCopy(const std::string &id, const std::string &path) {
-  ::remove(path.c_str());  // a copy already gone is no reason to keep the entry
+  removeFile(path);  // a copy already gone is no reason to keep the entry
   cacheIndexErase(id);
   return 0;
 }
@@ -263,8 +200,9 @@ std::string safeFileName(const std::string &displayName) {
 
 std::string safeExtension(const std::string &extension) { return cleanFileNamePart(extension); }
 
-size_t writeFile(char *data, size_t size, size_t count, void *stream) {
-  return std::fwrite(data, 1, size * count, static_cast<FILE *>(stream));
+size_t writeFile(char *data, size_t size, size_t count, void *part) {
+  const size_t n = size * count;
+  return static_cast<PartFile *>(part)->write(data, n) ? n : 0;
 }
 
 int offlineToggle(const std::string &id) {

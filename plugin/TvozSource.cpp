@@ -4,17 +4,17 @@
 #include <dlfcn.h>
 #include <mutex>
 #include <string>
-#include <sys/stat.h>
+#include <vector>
 
 #include "account/signin.h"
-#include "account/tokens.h"
 #include "actions/folder_menu.h"
 #include "actions/track_menu.h"
 #include "catalogue/folders.h"
 #include "catalogue/stream.h"
 #include "catalogue/tracks.h"
-#include "plugin/local_files.h"
+#include "core/local_files.h"
 #include "plugin/update_check.h"
+#include "service/tokens.h"
 
 namespace tvoz {
 
@@ -43,12 +43,31 @@ std::string iconPathForImage(const std::string &imagePath) {
   return imagePath.substr(0, at) + "/Resources/icon.png";
 }
 
+std::string text(const char *s) { return s ? s : ""; }
+
+// Null for an empty text: the host shows a missing field as no field at all.
+const char *orNull(const std::string &s) { return s.empty() ? nullptr : s.c_str(); }
+
+void addTracks(IVdjTracksList *list, const std::vector<TrackEntry> &tracks) {
+  if (!list) return;
+  for (const auto &t : tracks) {
+    list->add(t.id.c_str(), t.title.c_str(), t.artist.c_str(), orNull(t.remix), orNull(t.genre),
+              /*label=*/nullptr, /*comment=*/nullptr, orNull(t.cover), /*streamUrl=*/nullptr,
+              /*length=*/0.0f, t.bpm, /*key=*/0, /*year=*/0, t.video, /*isKaraoke=*/false);
+  }
+}
+
+void addLabels(IVdjContextMenu *menu, const std::vector<std::string> &labels) {
+  if (!menu) return;
+  for (const auto &label : labels) menu->add(label.c_str());
+}
+
 }  // namespace
 
 HRESULT TvozSource::OnLoad() {
   return hostCall(S_OK, [] {
-    ::mkdir(supportDir().c_str(), 0755);
-    ::mkdir(cacheDir().c_str(), 0755);
+    makeDir(supportDir());
+    makeDir(cacheDir());
     loadTokens();
     startUpdateCheck();
     return S_OK;
@@ -72,8 +91,7 @@ HRESULT TvozSource::OnGetPluginInfo(TVdjPluginInfo8 *info) {
         iconPath = iconPathForImage(image.dli_fname);
       }
     }
-    struct stat st;
-    if (!iconPath.empty() && ::stat(iconPath.c_str(), &st) == 0 && st.st_size > 0) {
+    if (!iconPath.empty() && fileExists(iconPath)) {
       info->Bitmap = const_cast<char *>(iconPath.c_str());
     }
     return S_OK;
@@ -85,7 +103,10 @@ HRESULT TvozSource::IsLogged() {
 }
 
 HRESULT TvozSource::OnLogin() {
-  return hostCall(S_OK, [] { return startLogin(); });
+  return hostCall(S_OK, [] {
+    startLogin();
+    return S_OK;
+  });
 }
 
 HRESULT TvozSource::OnLogout() {
@@ -95,50 +116,79 @@ HRESULT TvozSource::OnLogout() {
   });
 }
 
-HRESULT TvozSource::OnOAuth(const char *accessToken, ULONG expiresIn, const char *refreshToken,
+HRESULT TvozSource::OnOAuth(const char *accessToken, ULONG, const char *refreshToken,
                             const char *code, const char *errorMessage) {
   return hostCall(S_OK, [=] {
-    return onOAuth(accessToken, expiresIn, refreshToken, code, errorMessage);
+    onOAuth(accessToken, refreshToken, code, errorMessage);
+    return S_OK;
   });
 }
 
 HRESULT TvozSource::OnSearch(const char *search, IVdjTracksList *tracks) {
-  return hostCall(S_OK, [=] { return searchTracks(search, tracks); });
+  return hostCall(S_OK, [=] {
+    addTracks(tracks, searchTracks(text(search)));
+    return S_OK;
+  });
 }
 
 HRESULT TvozSource::OnSearchCancel() { return S_OK; }
 
 HRESULT TvozSource::GetStreamUrl(const char *uniqueId, IVdjString &url, IVdjString &errorMessage) {
-  return hostCall(S_FALSE, [&] { return streamUrl(uniqueId, url, errorMessage); });
+  return hostCall(S_FALSE, [&] {
+    const Resolution answer = streamUrl(text(uniqueId));
+    if (answer.url.empty()) {
+      errorMessage.set(answer.error.c_str());
+      return S_FALSE;
+    }
+    url.set(answer.url.c_str());
+    return S_OK;
+  });
 }
 
 HRESULT TvozSource::GetFolderList(IVdjSubfoldersList *subfoldersList) {
-  return hostCall(S_OK, [=] { return listFolders(subfoldersList); });
+  return hostCall(S_OK, [=] {
+    for (const auto &f : listFolders()) {
+      if (subfoldersList) subfoldersList->add(f.id.c_str(), f.label.c_str());
+    }
+    return S_OK;
+  });
 }
 
 HRESULT TvozSource::GetFolder(const char *folderUniqueId, IVdjTracksList *tracks) {
-  return hostCall(S_OK, [=] { return openFolder(folderUniqueId, tracks); });
+  return hostCall(S_OK, [=] {
+    addTracks(tracks, openFolder(text(folderUniqueId)));
+    return S_OK;
+  });
 }
 
 HRESULT TvozSource::GetContextMenu(const char *uniqueId, IVdjContextMenu *menu) {
-  return hostCall(S_OK, [=] { return buildTrackMenu(uniqueId, menu); });
+  return hostCall(S_OK, [=] {
+    addLabels(menu, buildTrackMenu(text(uniqueId)));
+    return S_OK;
+  });
 }
 
 HRESULT TvozSource::OnContextMenu(const char *uniqueId, ULONG menuIndex) {
-  return hostCall(S_OK, [=] { return runTrackMenu(uniqueId, menuIndex); });
+  return hostCall(S_OK, [=] { return runTrackMenu(text(uniqueId), menuIndex); });
 }
 
 HRESULT TvozSource::GetFolderContextMenu(const char *folderUniqueId, IVdjContextMenu *menu) {
-  return hostCall(S_OK, [=] { return buildFolderMenu(folderUniqueId, menu); });
+  return hostCall(S_OK, [=] {
+    addLabels(menu, buildFolderMenu(text(folderUniqueId)));
+    return S_OK;
+  });
 }
 
 HRESULT TvozSource::OnFolderContextMenu(const char *folderUniqueId, ULONG menuIndex) {
-  return hostCall(S_OK, [=] { return runFolderMenu(folderUniqueId, menuIndex); });
+  return hostCall(S_OK, [=] {
+    runFolderMenu(text(folderUniqueId), menuIndex);
+    return S_OK;
+  });
 }
 
 }  // namespace tvoz
 
-extern "C" VDJ_EXPORT HRESULT DllGetClassObject(const GUID &rclsid, const GUID &riid,
+extern "C" TVOZ_EXPORT HRESULT DllGetClassObject(const GUID &rclsid, const GUID &riid,
                                                 void **ppObject) {
   if (ppObject == nullptr) return -1;
   if (std::memcmp(&rclsid, &CLSID_VdjPlugin8, sizeof(GUID)) != 0) return -1;

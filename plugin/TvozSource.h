@@ -1,5 +1,5 @@
 // The plug-in object the host holds. It has no state of its own (everything
-// shared lives in plugin/state.h), so any number of objects may exist and all
+// shared lives in core/state.h), so any number of objects may exist and all
 // of them see the same session. Every operation catches everything: nothing
 // thrown inside the plug-in ever reaches the host.
 #pragma once

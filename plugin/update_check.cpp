@@ -3,9 +3,9 @@
 #include <string>
 #include <thread>
 
+#include "core/json_fields.h"
+#include "core/platform.h"
 #include "dialogs/dialogs.h"
-#include "plugin/json_fields.h"
-#include "plugin/platform.h"
 #include "service/api.h"
 #include "service/http.h"
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#define VDJ_EXPORT __attribute__((visibility("default")))
+#include "core/export.h"
 
 typedef int32_t HRESULT;
 typedef unsigned long ULONG;
@@ -124,5 +124,5 @@ class IVdjPluginOnlineSource : public IVdjPlugin8 {
   }
 };
 
-extern "C" VDJ_EXPORT HRESULT DllGetClassObject(const GUID &rclsid, const GUID &riid,
+extern "C" TVOZ_EXPORT HRESULT DllGetClassObject(const GUID &rclsid, const GUID &riid,
                                                 void **ppObject);

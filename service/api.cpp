@@ -3,10 +3,10 @@
 #include <mutex>
 #include <optional>
 
-#include "account/device.h"
-#include "account/tokens.h"
-#include "plugin/json_fields.h"
-#include "plugin/local_files.h"
+#include "core/json_fields.h"
+#include "core/local_files.h"
+#include "service/device.h"
+#include "service/tokens.h"
 #include "service/url.h"
 
 #ifndef TVOZ_SERVICE_ORIGIN

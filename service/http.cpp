@@ -3,7 +3,7 @@
 #include <mutex>
 #include <new>
 
-#include "account/tokens.h"
+#include "service/tokens.h"
 
 namespace tvoz {
 

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "account/tokens.h"
-#include "plugin/local_files.h"
+#include "service/tokens.h"
+#include "core/local_files.h"
 #include "service/api.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/temp_home.h"

@@ -12,10 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include "account/tokens.h"
+#include "service/tokens.h"
 #include "offline/cache_index.h"
-#include "plugin/json_fields.h"
-#include "plugin/local_files.h"
+#include "core/json_fields.h"
+#include "core/local_files.h"
 #include "tests/support/file_watch.h"
 #include "tests/support/temp_home.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "account/tokens.h"
+#include "service/tokens.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/temp_home.h"
 #include "tests/support/tls_cert.h"

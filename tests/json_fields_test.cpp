@@ -1,4 +1,4 @@
-#include "plugin/json_fields.h"
+#include "core/json_fields.h"
 
 #include <string>
 

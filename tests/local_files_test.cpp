@@ -1,4 +1,4 @@
-#include "plugin/local_files.h"
+#include "core/local_files.h"
 
 #include <filesystem>
 #include <sys/stat.h>

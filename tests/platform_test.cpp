@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/platform.h"
+#include "core/platform.h"
 #include "tests/support/fake_programs.h"
 #include "tests/support/temp_home.h"
 

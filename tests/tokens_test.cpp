@@ -1,4 +1,4 @@
-#include "account/tokens.h"
+#include "service/tokens.h"
 
 #include <filesystem>
 #include <regex>
@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "account/device.h"
-#include "plugin/local_files.h"
+#include "service/device.h"
+#include "core/local_files.h"
 #include "tests/support/temp_home.h"
 
 using namespace tvoz;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/tracks.h"
-#include "plugin/state.h"
+#include "core/state.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/temp_home.h"
 

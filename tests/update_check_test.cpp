@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "account/tokens.h"
+#include "service/tokens.h"
 #include "plugin/update_check.h"
 #include "tests/support/fake_programs.h"
 #include "tests/support/fake_service.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "offline/cache_index.h"
-#include "plugin/json_fields.h"
+#include "core/json_fields.h"
 #include "tests/fuzz/fuzz_check.h"
 
 using tvoz::json;

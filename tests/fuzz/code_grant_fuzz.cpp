@@ -1,7 +1,7 @@
 // The authorisation-code grant's answer as the sign-in reads it.
 #include "account/signin.h"
-#include "account/tokens.h"
-#include "plugin/json_fields.h"
+#include "service/tokens.h"
+#include "core/json_fields.h"
 #include "tests/fuzz/fuzz_check.h"
 
 using tvoz_fuzz::check;

@@ -2,8 +2,8 @@
 // rewrite configSet makes of it.
 #include <string>
 
-#include "plugin/json_fields.h"
-#include "plugin/local_files.h"
+#include "core/json_fields.h"
+#include "core/local_files.h"
 #include "tests/fuzz/fuzz_check.h"
 
 using tvoz::json;

@@ -1,6 +1,6 @@
 // The refresh grant's answer as apiGet reads it after a 401.
-#include "account/tokens.h"
-#include "plugin/json_fields.h"
+#include "service/tokens.h"
+#include "core/json_fields.h"
 #include "service/api.h"
 #include "tests/fuzz/fuzz_check.h"
 

@@ -1,6 +1,6 @@
 // The token file as loadTokens reads it at start-up.
-#include "account/tokens.h"
-#include "plugin/json_fields.h"
+#include "service/tokens.h"
+#include "core/json_fields.h"
 #include "tests/fuzz/fuzz_check.h"
 
 using tvoz_fuzz::check;

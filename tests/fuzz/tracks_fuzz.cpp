@@ -3,7 +3,7 @@
 #include <string>
 
 #include "catalogue/tracks.h"
-#include "plugin/state.h"
+#include "core/state.h"
 #include "tests/fuzz/fuzz_check.h"
 
 using tvoz_fuzz::check;

@@ -3,8 +3,8 @@
 #include <unistd.h>
 #include <uuid/uuid.h>
 
-#include "plugin/platform.h"
-#include "plugin/spawn.h"
+#include "core/platform.h"
+#include "core/spawn.h"
 
 namespace tvoz {
 

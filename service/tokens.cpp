@@ -1,11 +1,11 @@
-#include "account/tokens.h"
+#include "service/tokens.h"
 
 #include <cstdio>
 #include <utility>
 
-#include "plugin/json_fields.h"
-#include "plugin/local_files.h"
-#include "plugin/state.h"
+#include "core/json_fields.h"
+#include "core/local_files.h"
+#include "core/state.h"
 
 namespace tvoz {
 
@@ -14,7 +14,7 @@ namespace {
 // Caller holds g_tokenMutex.
 void saveLocked() {
   json file = {{"access", g_access}, {"refresh", g_refresh}};
-  if (auto text = dumpCompact(file)) writeFileAtomic(tokenFilePath(), *text, 0600);
+  if (auto text = dumpCompact(file)) writeFileAtomic(tokenFilePath(), *text, true);
 }
 
 }  // namespace
@@ -81,7 +81,7 @@ void clearTokens() {
   std::lock_guard<std::mutex> lock(g_tokenMutex);
   g_access.clear();
   g_refresh.clear();
-  std::remove(tokenFilePath().c_str());
+  removeFile(tokenFilePath());
 }
 
 }  // namespace tvoz

@@ -1,4 +1,4 @@
-#include "plugin/spawn.h"
+#include "core/spawn.h"
 
 #include <cerrno>
 #include <csignal>
@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "plugin/platform.h"
+#include "core/platform.h"
 
 namespace tvoz {
 

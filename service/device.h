@@ -10,9 +10,9 @@ namespace tvoz {
 std::string deviceId();
 
 // The readable device name: the host name without ".local" and what follows
-// it; "Computadora" when empty or unavailable.
+// it; "Computadora" when that leaves nothing or the host name is unavailable.
 std::string deviceName();
-// The rule itself; `hostName` is null when the host name is unavailable.
-std::string deviceNameFrom(const char *hostName);
+// The rule itself; an unavailable host name is given as "".
+std::string deviceNameFrom(const std::string &hostName);
 
 }  // namespace tvoz

@@ -1,4 +1,4 @@
-#include "plugin/state.h"
+#include "core/state.h"
 
 namespace tvoz {
 

@@ -2,9 +2,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "plugin/local_files.h"
-#include "plugin/platform.h"
-#include "plugin/spawn.h"
+#include "core/fs.h"
+#include "core/platform.h"
+#include "core/spawn.h"
 
 namespace tvoz {
 

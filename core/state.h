@@ -31,7 +31,7 @@ struct MenuAct {
   std::string arg;  // playlist id for ActCrateAdd / ActCrateRemove, else empty
 };
 
-// Tokens: use the functions of account/tokens.h, which take g_tokenMutex.
+// Tokens: use the functions of service/tokens.h, which take g_tokenMutex.
 extern std::mutex g_tokenMutex;
 extern std::string g_access;   // empty means signed out
 extern std::string g_refresh;

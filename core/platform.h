@@ -1,0 +1,35 @@
+// The few things the plug-in asks of the operating system besides files
+// (core/fs.h). platform_posix.cpp holds what macOS and Linux share; one file
+// per platform holds the rest (platform_mac.cpp, platform_linux.cpp,
+// platform_win.cpp). Any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+namespace tvoz {
+
+// The machine's UUID in canonical lower-case form (8-4-4-4-12), or empty.
+std::string hostUuid();
+
+// The machine's host name, or empty when it cannot be had.
+std::string hostName();
+
+// Fills `out` with `size` random bytes from the system; false when it could not.
+bool randomBytes(unsigned char *out, size_t size);
+
+// Hands `url` to the default web browser as one argument, without a shell, and
+// waits for the opener program to return. False when it could not be started,
+// or when `url` begins with "-" (the opener would read it as an option).
+// Blocks while the opener runs.
+bool openUrl(const std::string &url);
+
+// POSIX only. The process environment, for programs the plug-in starts.
+char **processEnvironment();
+// POSIX only. send() on a connected socket that never raises SIGPIPE in the
+// host, even when the peer has already closed the connection: a closed peer
+// is an error result (EPIPE) instead.
+ssize_t sendNoSignal(int fd, const char *data, size_t size);
+
+}  // namespace tvoz

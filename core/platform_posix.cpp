@@ -1,0 +1,23 @@
+#include <cstdio>
+#include <unistd.h>
+
+#include "core/platform.h"
+
+namespace tvoz {
+
+std::string hostName() {
+  char buffer[256];
+  if (::gethostname(buffer, sizeof buffer) != 0) return "";
+  buffer[sizeof buffer - 1] = '\0';
+  return buffer;
+}
+
+bool randomBytes(unsigned char *out, size_t size) {
+  FILE *f = std::fopen("/dev/urandom", "rb");
+  if (!f) return false;
+  bool filled = std::fread(out, 1, size, f) == size;
+  std::fclose(f);
+  return filled;
+}
+
+}  // namespace tvoz
