@@ -1,15 +1,17 @@
-// Blocking HTTP requests whose answer is held in memory, on libcurl's easy
-// interface. Every call creates and releases its own easy handle, so any
-// thread may call any function here at any time; idle connections are kept
-// for the next call. Nothing here throws.
+// Requests to the service. One file per transport implements this header:
+// http_curl.cpp (libcurl, macOS and Linux) and http_winhttp.cpp (Windows).
+//
+// Any thread may call any function here at any time; each call blocks its
+// thread for one transfer. Open connections are kept for the next call of
+// any thread, never used by two transfers at once. Only http:// and https://
+// addresses are fetched, redirects included. Nothing here throws except
+// std::bad_alloc.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
-
-#include <curl/curl.h>
 
 namespace tvoz {
 
@@ -18,44 +20,42 @@ struct HttpResult {
   std::string body;    // the bytes received, as they came
 };
 
-// libcurl's global initialisation and the shared caches, made once per process
-// before the first handle, whichever thread comes first.
-void ensureCurlReady();
-
-struct CurlEasyDeleter {
-  void operator()(CURL *h) const { curl_easy_cleanup(h); }
-};
-struct CurlSlistDeleter {
-  void operator()(curl_slist *l) const { curl_slist_free_all(l); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-using CurlHeaders = std::unique_ptr<curl_slist, CurlSlistDeleter>;
-
-// A new easy handle with the settings every transfer of the plug-in shares:
-// no signals (transfers run on many threads inside the host) and the
-// process-wide connection, DNS and TLS session caches, so consecutive requests
-// to the service reuse one open connection. Null on failure. Each handle
-// belongs to the one thread that performs its transfer.
-CurlEasy newEasyHandle();
-
-// "Authorization: Bearer <token>", or null for an empty token.
-CurlHeaders bearerHeader(const std::string &token);
+constexpr const char *kUserAgent = "Tornavoz-VDJ/1.0";
+// Whole-transfer limit of a request whose answer is held in memory.
+constexpr long kRequestSeconds = 30;
+// A larger answer held in memory is refused as a failed transfer (status 0):
+// a broken or hostile service must not exhaust the host's memory.
+constexpr size_t kMaxAnswerBytes = size_t{64} << 20;
 
 // `url` with "access_token=<token>" appended after "?" or "&"; unchanged for
 // an empty token. The one-argument form uses the stored access token.
 std::string withToken(const std::string &url);
 std::string withToken(const std::string &url, const std::string &token);
 
-// GET `url`, following redirects. Authorised: the stored access token travels
-// in the query and as a bearer header (neither when signed out).
+// GET `url`, following redirects, with the user agent. Authorised: the stored
+// access token travels in the query and as a bearer header (neither when
+// signed out).
 HttpResult httpGet(const std::string &url, bool authorised);
 // The same with a given token (empty: no credentials).
 HttpResult httpGetWithToken(const std::string &url, const std::string &token);
 
-// POST of an already-encoded form body; redirects are not followed.
+// POST of an already-encoded form body (application/x-www-form-urlencoded),
+// with the user agent; redirects are not followed.
 HttpResult httpPostForm(const std::string &url, const std::string &body);
 
-// libcurl write callback appending to the std::string behind `userp`.
-size_t writeStr(char *data, size_t size, size_t count, void *userp);
+// A GET whose answer streams into `sink` instead of memory: redirects
+// followed, the token as a bearer header when not empty, no user agent. The
+// sink returns false to abort the transfer (a full disk).
+using ByteSink = std::function<bool(const char *data, size_t size)>;
+struct TransferLimit {
+  long totalSeconds = 0;  // the whole transfer; 0: no limit
+  long stallSeconds = 0;  // abandoned when no byte arrives for this long; 0: no limit
+};
+struct Transfer {
+  bool completed = false;  // the transfer ran to its end
+  int64_t status = 0;      // the last HTTP status received; 0 when none
+};
+Transfer httpDownload(const std::string &url, const std::string &token, const ByteSink &sink,
+                      const TransferLimit &limit);
 
 }  // namespace tvoz

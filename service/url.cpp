@@ -1,18 +1,23 @@
 #include "service/url.h"
 
-#include <memory>
-
-#include <curl/curl.h>
-
-#include "service/http.h"
-
 namespace tvoz {
 
 std::string urlEscape(const std::string &text) {
-  ensureCurlReady();
-  std::unique_ptr<char, decltype(&curl_free)> escaped(curl_easy_escape(nullptr, text.c_str(), 0),
-                                                      &curl_free);
-  return escaped ? std::string(escaped.get()) : std::string();
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (unsigned char c : text) {
+    if (c == '\0') break;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
 }
 
 }  // namespace tvoz

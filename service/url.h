@@ -5,9 +5,9 @@
 
 namespace tvoz {
 
-// libcurl's escaping of `text` up to its first NUL: letters, digits and
-// "-._~" stay, every other byte becomes %XX (upper case). Empty when the
-// escaping fails.
+// `text` up to its first NUL with letters, digits and "-._~" kept and every
+// other byte written as %XX (upper case), as libcurl's curl_easy_escape does;
+// one rule for every platform, libcurl or not.
 std::string urlEscape(const std::string &text);
 
 }  // namespace tvoz
