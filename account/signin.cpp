@@ -1,14 +1,8 @@
 #include "account/signin.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <optional>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 #include "core/json_fields.h"
@@ -34,28 +28,10 @@ constexpr char kReply[] =
     "background:#111;color:#eee'><h2>Tornavoz</h2><p>Sesion iniciada. Ya puedes volver a "
     "VirtualDJ.</p></body></html>";
 
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Socket(const Socket &) = delete;
-  Socket &operator=(const Socket &) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-// Sockets must not leak into the programs the plug-in starts (the browser
-// opener and what it launches would hold the port open).
-void closeOnExec(int fd) { ::fcntl(fd, F_SETFD, FD_CLOEXEC); }
+// A connection that sends nothing for this long is dropped, and the listener
+// waits for the next one; one that nobody completes ends after its life.
+constexpr auto kIdleConnection = std::chrono::seconds(5);
+constexpr auto kListenerLife = std::chrono::minutes(10);
 
 std::string serviceMessage(const std::string &body) {
   auto root = parseJson(body);
@@ -82,30 +58,20 @@ void exchangeCode(const std::string &code) {
   if (!message.empty()) tvoz_alert_mac(message.c_str());
 }
 
-// Serves the one connection the browser makes to `listenFd`, which it owns.
-void loopbackThread(int listenFd) noexcept {
+}  // namespace
+
+void serveSignIn(LoopbackListener listener, std::chrono::steady_clock::duration life) noexcept {
   try {
-    Socket listener(listenFd);
-    int fd;
-    do {
-      fd = ::accept(listener.get(), nullptr, nullptr);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return;
-    std::string code;
-    {
-      Socket conn(fd);
-      closeOnExec(fd);
-      char buf[8192];
-      ssize_t n;
-      do {
-        n = ::recv(fd, buf, sizeof buf - 1, 0);
-      } while (n < 0 && errno == EINTR);
-      if (n > 0) {
-        buf[n] = '\0';
-        code = extractCode(buf, static_cast<size_t>(n));
-      }
-      sendNoSignal(fd, kReply, sizeof kReply - 1);
+    auto request =
+        listener.awaitRequest(std::chrono::steady_clock::now() + life, kIdleConnection, 8191);
+    if (!request) {
+      logLine("loopback: nadie volvio en " +
+              std::to_string(std::chrono::duration_cast<std::chrono::minutes>(life).count()) +
+              " minutos");
+      return;
     }
+    const std::string code = extractCode(request->data(), request->size());
+    listener.reply(kReply);
     if (!code.empty()) {
       exchangeCode(code);
       logLine("login OK (code capturado)");
@@ -116,8 +82,6 @@ void loopbackThread(int listenFd) noexcept {
     // A detached thread has no one to report to; the host must go on.
   }
 }
-
-}  // namespace
 
 std::string extractCode(const char *data, size_t size) {
   std::string text(data, ::strnlen(data, size));
@@ -141,41 +105,25 @@ std::optional<CodeGrant> readCodeGrant(const std::string &body) {
 }
 
 void startLogin() {
-  Socket sock(::socket(AF_INET, SOCK_STREAM, 0));
-  if (sock.get() < 0) {
-    logLine("socket() falló");
-    return;
+  LoopbackListener listener;
+  switch (listener.failure()) {
+    case LoopbackListener::Failure::Socket:
+      return logLine("socket() falló");
+    case LoopbackListener::Failure::Bind:
+      return logLine("bind() falló");
+    case LoopbackListener::Failure::Listen:
+      return logLine("listen() falló");
+    case LoopbackListener::Failure::None:
+      break;
   }
-  closeOnExec(sock.get());
-  int one = 1;
-  ::setsockopt(sock.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof addr;
-  // Without the port read back there is no address to redirect to.
-  if (::bind(sock.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-      ::getsockname(sock.get(), reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-    logLine("bind() falló");
-    return;
-  }
-  const std::string port = std::to_string(ntohs(addr.sin_port));
-  if (::listen(sock.get(), 1) != 0) {
-    logLine("listen() falló");
-    return;
-  }
-
+  const std::string port = std::to_string(listener.port());
   const std::string url =
       serviceOrigin() + "/?tvoz_vdj_oauth=1&redirect_uri=http://127.0.0.1:" + port + "/";
   logLine("startLogin puerto=" + port + " url=" + url);
   try {
-    std::thread listener(loopbackThread, sock.get());
-    sock.release();  // the thread owns it now
-    listener.detach();
+    std::thread(serveSignIn, std::move(listener), kListenerLife).detach();
   } catch (...) {
-    return;  // no thread to serve it: the socket closes here
+    return;  // no thread to serve it: the listener closes here
   }
   openUrl(url);
 }

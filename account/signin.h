@@ -2,9 +2,12 @@
 // hand-over.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
+
+#include "core/loopback.h"
 
 
 namespace tvoz {
@@ -16,6 +19,12 @@ namespace tvoz {
 // logged. Host's calling thread; blocks while the browser
 // opener runs, never for the sign-in itself.
 void startLogin();
+
+// The listener thread's body: serves the first connection that sends a
+// request (replying with the fixed page, trading a captured code for tokens)
+// and ends, or ends after `life` with a log line. Exposed so that the time
+// limit can be shown without waiting ten minutes.
+void serveSignIn(LoopbackListener listener, std::chrono::steady_clock::duration life) noexcept;
 
 // OnOAuth: an error is logged; else a code is exchanged for tokens (on the
 // calling thread); else a given access token (and refresh token, when not

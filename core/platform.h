@@ -4,6 +4,7 @@
 // platform_win.cpp). Any thread.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
@@ -19,10 +20,25 @@ std::string hostName();
 // Fills `out` with `size` random bytes from the system; false when it could not.
 bool randomBytes(unsigned char *out, size_t size);
 
-// Hands `url` to the default web browser as one argument, without a shell, and
-// waits for the opener program to return. False when it could not be started,
-// or when `url` begins with "-" (the opener would read it as an option).
-// Blocks while the opener runs.
+// True when `url` begins with "http://" or "https://", the scheme in any case.
+// Only such addresses may reach the system's opener: a file URL, a path or
+// another scheme would open a file or start a program.
+inline bool isWebAddress(const std::string &url) {
+  for (const char *scheme : {"http://", "https://"}) {
+    size_t i = 0;
+    while (scheme[i] && i < url.size() &&
+           std::tolower(static_cast<unsigned char>(url[i])) == scheme[i]) {
+      ++i;
+    }
+    if (!scheme[i]) return true;
+  }
+  return false;
+}
+
+// Hands a web address to the default web browser as one argument, without a
+// shell, and waits for the opener program to return. False for anything
+// isWebAddress refuses, or when the opener could not be started. Blocks
+// while the opener runs.
 bool openUrl(const std::string &url);
 
 // POSIX only. The process environment, for programs the plug-in starts.

@@ -26,7 +26,7 @@ std::string hostUuid() {
 }
 
 bool openUrl(const std::string &url) {
-  if (url.empty() || url[0] == '-') return false;
+  if (!isWebAddress(url)) return false;
   return runProgram({"xdg-open", url}).has_value();
 }
 

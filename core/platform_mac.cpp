@@ -18,7 +18,7 @@ std::string hostUuid() {
 }
 
 bool openUrl(const std::string &url) {
-  if (url.empty() || url[0] == '-') return false;
+  if (!isWebAddress(url)) return false;
   return runProgram({"/usr/bin/open", url}).has_value();
 }
 

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 
+#include "core/fs.h"
 #include "core/local_files.h"
 #include "core/state.h"
 #include "offline/cache_index.h"
@@ -147,39 +149,44 @@ int failDownload(long code) {
   return 1;
 }
 
+// One try of the download into a new part file of `dir`; the file stays
+// with the caller only when the transfer completed with a status below 400.
+struct Attempt {
+  Transfer transfer;
+  std::unique_ptr<PartFile> part;
+};
+
+Attempt attempt(const std::string &dir, const std::string &url, const std::string &token) {
+  Attempt a;
+  a.part = std::make_unique<PartFile>(dir);
+  if (!a.part->ok()) return a;
+  PartFile &part = *a.part;
+  a.transfer = httpDownload(withToken(url, token), token,
+                            [&part](const char *data, size_t size) { return part.write(data, size); },
+                            {kTransferSeconds, 0});
+  return a;
+}
+
 int download(const std::string &id) {
   TrackFileName file = fileNameOf(id);
-  // One read of the token, so the query and the header carry the same one.
-  // No refresh here: the download does not go through apiGet.
-  std::string token = accessToken();
-  std::string url = withToken(apiBase() + "/download?file=" + urlEscape(id), token);
-
-  CurlEasy handle = newEasyHandle();
-  if (!handle) return 1;
-
-  std::string dir = cacheDir();
+  const std::string dir = cacheDir();
   makeDir(dir);  // one level; an error shows when the file is created
   PathClaim target(dir, id, safeFileName(file.name), safeExtension(file.ext));
-  PartFile part(dir);
-  if (!part.ok()) return failDownload(0);
+  const std::string url = apiBase() + "/download?file=" + urlEscape(id);
 
-  CurlHeaders headers = bearerHeader(token);
-  CURL *h = handle.get();
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFile);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &part);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT, kTransferSeconds);
-  CURLcode transfer = curl_easy_perform(h);
-  long code = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-  headers.reset();
-  handle.reset();
-
-  bool written = part.close();
-  if (transfer != CURLE_OK || code >= 400 || !written || !part.moveTo(target.path())) {
-    return failDownload(code);
+  // One read of the token, so the query and the header carry the same one.
+  const std::string token = accessToken();
+  Attempt a = attempt(dir, url, token);
+  if (!a.part->ok()) return failDownload(0);
+  // A token that expired between the menu and the choice: renewed once, as
+  // every other request does.
+  if (a.transfer.status == 401) {
+    if (auto fresh = refreshAfter(token)) a = attempt(dir, url, *fresh);
+  }
+  const bool written = a.part->close();
+  if (!a.transfer.completed || a.transfer.status >= 400 || !written ||
+      !a.part->moveTo(target.path())) {
+    return failDownload(a.transfer.status);
   }
   cacheIndexSet(id, target.path());
   return 0;
@@ -199,11 +206,6 @@ std::string safeFileName(const std::string &displayName) {
 }
 
 std::string safeExtension(const std::string &extension) { return cleanFileNamePart(extension); }
-
-size_t writeFile(char *data, size_t size, size_t count, void *part) {
-  const size_t n = size * count;
-  return static_cast<PartFile *>(part)->write(data, n) ? n : 0;
-}
 
 int offlineToggle(const std::string &id) {
   std::string cached = cachedFileFor(id);

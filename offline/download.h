@@ -28,8 +28,4 @@ std::string safeFileName(const std::string &displayName);
 // Never holds a path separator.
 std::string safeExtension(const std::string &extension);
 
-// libcurl write callback into the PartFile behind `part`. A failed write
-// (disk full) aborts the transfer.
-size_t writeFile(char *data, size_t size, size_t count, void *part);
-
 }  // namespace tvoz

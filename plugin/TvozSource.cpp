@@ -13,6 +13,7 @@
 #include "catalogue/stream.h"
 #include "catalogue/tracks.h"
 #include "core/local_files.h"
+#include "plugin/sweep.h"
 #include "plugin/update_check.h"
 #include "service/tokens.h"
 
@@ -70,6 +71,7 @@ HRESULT TvozSource::OnLoad() {
     makeDir(cacheDir());
     loadTokens();
     startUpdateCheck();
+    startSweep();
     return S_OK;
   });
 }

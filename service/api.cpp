@@ -42,23 +42,18 @@ bool runRefreshGrant(const std::string &refresh, std::string &fresh) {
   return !fresh.empty();
 }
 
-// One refresh at a time. A caller whose refused token has already been
-// replaced by another thread's refresh uses the new token instead of spending
-// the refresh token again.
-bool refreshAfter(const std::string &refused, std::string &fresh) {
+}  // namespace
+
+std::optional<std::string> refreshAfter(const std::string &refused) {
   static std::mutex refreshMutex;
   std::lock_guard<std::mutex> lock(refreshMutex);
   std::string current = accessToken();
-  if (!current.empty() && current != refused) {
-    fresh = current;
-    return true;
-  }
+  if (!current.empty() && current != refused) return current;
   std::string refresh = refreshToken();
-  if (refresh.empty()) return false;
-  return runRefreshGrant(refresh, fresh);
+  std::string fresh;
+  if (refresh.empty() || !runRefreshGrant(refresh, fresh)) return std::nullopt;
+  return fresh;
 }
-
-}  // namespace
 
 RefreshGrant readRefreshGrant(const std::string &body) {
   RefreshGrant read;
@@ -95,9 +90,9 @@ HttpResult apiGet(const std::string &path) {
   const std::string sent = accessToken();
   HttpResult first = httpGetWithToken(url, sent);
   if (first.status != 401) return first;
-  std::string fresh;
-  if (!refreshAfter(sent, fresh)) return first;
-  return httpGetWithToken(url, fresh);
+  auto fresh = refreshAfter(sent);
+  if (!fresh) return first;
+  return httpGetWithToken(url, *fresh);
 }
 
 }  // namespace tvoz

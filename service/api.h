@@ -21,6 +21,12 @@ std::string tokenEndpoint();
 // Blocking; any thread.
 HttpResult apiGet(const std::string &path);
 
+// After the service refused the access token `refused`: the token to repeat
+// with, or nothing. One refresh runs at a time; a caller whose refused token
+// another thread has already replaced gets the new one without spending the
+// refresh token again. A failed grant is logged ("refresh falló: <status>").
+std::optional<std::string> refreshAfter(const std::string &refused);
+
 // What the body of a refresh grant's 200 answer asks to keep. A body that is
 // not an object, or whose "access_token" is not a string, changes nothing. A
 // "refresh_token" present but not a string leaves only the access token,
