@@ -14,6 +14,10 @@ namespace tvoz {
 // The machine's UUID in canonical lower-case form (8-4-4-4-12), or empty.
 std::string hostUuid();
 
+// The path of the loaded module (the plug-in's own executable file) that
+// holds `address`, or empty when the system cannot tell.
+std::string modulePathOf(const void *address);
+
 // The machine's host name, or empty when it cannot be had.
 std::string hostName();
 

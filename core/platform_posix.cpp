@@ -1,9 +1,16 @@
 #include <cstdio>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include "core/platform.h"
 
 namespace tvoz {
+
+std::string modulePathOf(const void *address) {
+  Dl_info image;
+  if (::dladdr(address, &image) == 0 || image.dli_fname == nullptr) return "";
+  return image.dli_fname;
+}
 
 std::string hostName() {
   char buffer[256];

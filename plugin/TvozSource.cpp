@@ -1,7 +1,6 @@
 #include "plugin/TvozSource.h"
 
 #include <cstring>
-#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "catalogue/stream.h"
 #include "catalogue/tracks.h"
 #include "core/local_files.h"
+#include "core/platform.h"
 #include "plugin/sweep.h"
 #include "plugin/update_check.h"
 #include "service/tokens.h"
@@ -87,11 +87,7 @@ HRESULT TvozSource::OnGetPluginInfo(TVdjPluginInfo8 *info) {
     static std::mutex iconMutex;
     std::lock_guard<std::mutex> lock(iconMutex);
     if (iconPath.empty()) {
-      Dl_info image;
-      if (::dladdr(reinterpret_cast<void *>(&tvoz_icon_anchor), &image) != 0 &&
-          image.dli_fname != nullptr) {
-        iconPath = iconPathForImage(image.dli_fname);
-      }
+      iconPath = iconPathForImage(modulePathOf(reinterpret_cast<const void *>(&tvoz_icon_anchor)));
     }
     if (!iconPath.empty() && fileExists(iconPath)) {
       info->Bitmap = const_cast<char *>(iconPath.c_str());
