@@ -6,20 +6,14 @@
 // The first line on stdout is "listening http://127.0.0.1:PORT"; every
 // request served is logged on one line on stderr. SIGINT or SIGTERM stops it.
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <pthread.h>
 #include <string>
-#include <thread>
 
-#include <httplib.h>
-
-#include "tools/demo_service/catalogue.h"
-#include "tools/demo_service/routes.h"
-#include "tools/demo_service/tokens.h"
+#include "tools/demo_service/service.h"
 
 namespace {
 
@@ -63,8 +57,8 @@ bool parseOptions(int argc, char **argv, Options &options) {
 }
 
 int run(const Options &options) {
-  // SIGINT and SIGTERM are taken by one thread with sigwait, so no handler
-  // runs inside the server's threads; it then stops the server cleanly.
+  // SIGINT and SIGTERM are taken by this thread with sigwait, so no handler
+  // runs inside the server's threads.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
@@ -72,42 +66,18 @@ int run(const Options &options) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
-  httplib::Server server;
-  int port = static_cast<int>(options.port);
-  if (port == 0) {
-    port = server.bind_to_any_port("127.0.0.1");
-  } else if (!server.bind_to_port("127.0.0.1", port)) {
-    port = -1;
-  }
-  if (port <= 0) {
-    std::fprintf(stderr, "tvoz-demo-service: cannot listen on 127.0.0.1:%ld\n", options.port);
-    return 1;
-  }
-
-  const std::string origin = "http://127.0.0.1:" + std::to_string(port);
-  demo::Catalogue catalogue(origin);
-  demo::Tokens tokens{std::chrono::seconds(options.tokenTtl)};
-  demo::installRoutes(server, catalogue, tokens, {origin, options.version, options.tokenTtl});
-
-  std::atomic<bool> finished{false};
-  std::thread stopper([&server, &finished, stopSignals] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    // A signal that arrives before the server runs must still stop it.
-    while (!finished && !server.is_running()) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    server.stop();
-  });
-
-  std::printf("listening %s\n", origin.c_str());
+  demo::Service::Options serviceOptions;
+  serviceOptions.port = static_cast<int>(options.port);
+  serviceOptions.version = options.version;
+  serviceOptions.tokenLifetime = options.tokenTtl;
+  serviceOptions.logToStderr = true;
+  demo::Service service(serviceOptions);
+  std::printf("listening %s\n", service.origin().c_str());
   std::fflush(stdout);
-  bool clean = server.listen_after_bind();
-  finished = true;
-  pthread_kill(stopper.native_handle(), SIGTERM);  // wakes it when no signal came
-  stopper.join();
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
   std::fprintf(stderr, "tvoz-demo-service: stopped\n");
-  return clean ? 0 : 1;
+  return 0;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <memory>
 
 #include "tools/demo_service/media.h"
 
@@ -135,29 +137,33 @@ std::string redactTarget(const std::string &target) {
   return out;
 }
 
-void installRoutes(httplib::Server &server, Catalogue &catalogue, Tokens &tokens,
-                   const ServiceSettings &settings) {
+Router demoRouter(Catalogue &catalogue, Tokens &tokens, const ServiceSettings &settings) {
   const std::string api = kApiBase;
   Catalogue &c = catalogue;
+  // "METHOD path" -> handler; media and covers go by path prefix below.
+  auto routes = std::make_shared<std::map<std::string, Handler>>();
+  auto add = [&](const std::string &method, const std::string &path, Handler handler) {
+    (*routes)[method + " " + path] = std::move(handler);
+  };
 
-  server.Get("/", [&tokens](const httplib::Request &req, httplib::Response &res) {
+  add("GET", "/", [&tokens](const httplib::Request &req, httplib::Response &res) {
     signInPage(tokens, req, res);
   });
-  server.Post(api + "/oauth/token",
-              [&tokens, settings](const httplib::Request &req, httplib::Response &res) {
-                tokenGrant(tokens, settings, req, res);
-              });
-  server.Get(api + "/vdj/version", [settings](const httplib::Request &, httplib::Response &res) {
+  add("POST", api + "/oauth/token",
+      [&tokens, settings](const httplib::Request &req, httplib::Response &res) {
+        tokenGrant(tokens, settings, req, res);
+      });
+  add("GET", api + "/vdj/version", [settings](const httplib::Request &, httplib::Response &res) {
     send(res, {200, {{"version", settings.version}, {"url", settings.origin + "/descargas"}}});
   });
-  server.Get("/descargas", [settings](const httplib::Request &, httplib::Response &res) {
+  add("GET", "/descargas", [settings](const httplib::Request &, httplib::Response &res) {
     sendHtml(res, 200, "Tornavoz " + settings.version,
              "P&aacute;gina de descarga de demostraci&oacute;n: aqu&iacute; estar&iacute;a el "
              "instalador del plug-in.");
   });
 
   auto get = [&](const std::string &path, Handler handler) {
-    server.Get(api + path, authorised(tokens, std::move(handler)));
+    add("GET", api + path, authorised(tokens, std::move(handler)));
   };
   get("/vdj/folders", [&c](const httplib::Request &, httplib::Response &res) {
     send(res, {200, c.folders()});
@@ -208,24 +214,34 @@ void installRoutes(httplib::Server &server, Catalogue &catalogue, Tokens &tokens
 
   // What the answers point at: stream addresses play without a token, the
   // way a signed media URL would.
-  server.Get(R"(/demo/media/([A-Za-z0-9]+)\.wav)",
-             [&c](const httplib::Request &req, httplib::Response &res) {
-               const Track *t = c.track(req.matches[1]);
-               if (!t) return sendMessage(res, 404, "Esa canción no existe.");
-               sendWav(res, *t, false);
-             });
-  server.Get(R"(/demo/cover/([a-z-]+)\.svg)",
-             [&c](const httplib::Request &req, httplib::Response &res) {
-               const Genre *g = c.genre(req.matches[1]);
-               if (!g) return sendMessage(res, 404, "Esa portada no existe.");
-               res.set_content(coverSvg(g->name, g->colour), "image/svg+xml");
-             });
-
-  server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-    std::string line = req.method + " " + redactTarget(req.target) + " " +
-                       std::to_string(res.status) + "\n";
-    std::fputs(line.c_str(), stderr);
-  });
+  auto named = [](const std::string &path, const std::string &prefix, const std::string &suffix) {
+    if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      return std::string();
+    }
+    return path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  };
+  return [routes, named, &c](const httplib::Request &req, httplib::Response &res) {
+    auto it = routes->find(req.method + " " + req.path);
+    if (it != routes->end()) {
+      it->second(req, res);
+      return true;
+    }
+    if (req.method != "GET") return false;
+    if (std::string id = named(req.path, "/demo/media/", ".wav"); !id.empty()) {
+      const Track *t = c.track(id);
+      if (!t) sendMessage(res, 404, "Esa canción no existe.");
+      else sendWav(res, *t, false);
+      return true;
+    }
+    if (std::string id = named(req.path, "/demo/cover/", ".svg"); !id.empty()) {
+      const Genre *g = c.genre(id);
+      if (!g) sendMessage(res, 404, "Esa portada no existe.");
+      else res.set_content(coverSvg(g->name, g->colour), "image/svg+xml");
+      return true;
+    }
+    return false;
+  };
 }
 
 }  // namespace demo

@@ -3,6 +3,7 @@
 // and covers that the API's answers point at.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <httplib.h>
@@ -20,10 +21,10 @@ struct ServiceSettings {
   long tokenLifetime = 0;  // seconds, reported as "expires_in"
 };
 
-// Registers every route and the one-line request log on stderr. The
-// catalogue and tokens must outlive the server.
-void installRoutes(httplib::Server &server, Catalogue &catalogue, Tokens &tokens,
-                   const ServiceSettings &settings);
+// The demo's answer to a request: true when one of its routes took it. The
+// catalogue and tokens must outlive the router.
+using Router = std::function<bool(const httplib::Request &, httplib::Response &)>;
+Router demoRouter(Catalogue &catalogue, Tokens &tokens, const ServiceSettings &settings);
 
 // The request target with the value of every "access_token" query key
 // replaced by "***", for the log.

@@ -53,6 +53,12 @@ std::optional<TokenPair> Tokens::refresh(const std::string &refreshToken) {
   return issue();
 }
 
+void Tokens::add(const TokenPair &pair, std::chrono::seconds life) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  access_[pair.access] = Clock::now() + life;
+  refresh_.insert(pair.refresh);
+}
+
 TokenCheck Tokens::check(const std::string &access) const {
   if (access.empty()) return TokenCheck::Missing;
   std::lock_guard<std::mutex> lock(mutex_);

@@ -34,6 +34,10 @@ class Tokens {
 
   TokenCheck check(const std::string &access) const;
 
+  // Accepts a pair made elsewhere (a test's own tokens); the access token
+  // lives `life` from now, so a life of 0 makes it one that has expired.
+  void add(const TokenPair &pair, std::chrono::seconds life);
+
  private:
   using Clock = std::chrono::steady_clock;
   TokenPair issue();  // caller holds mutex_

@@ -139,24 +139,24 @@ int folders(Session &s, const Args &, std::ostream &out, std::ostream &) {
 }
 
 int open(Session &s, const Args &a, std::ostream &out, std::ostream &) {
-  printTracks(out, pluginOf(s).open(a[0]));
+  printTracks(out, pluginOf(s).open(a[0].c_str()));
   return kOk;
 }
 
 int search(Session &s, const Args &a, std::ostream &out, std::ostream &) {
-  printTracks(out, pluginOf(s).search(a[0]));
+  printTracks(out, pluginOf(s).search(a[0].c_str()));
   return kOk;
 }
 
 int play(Session &s, const Args &a, std::ostream &out, std::ostream &) {
-  StreamAnswer answer = pluginOf(s).play(a[0]);
+  StreamAnswer answer = pluginOf(s).play(a[0].c_str());
   if (answer.url) out << "url: " << *answer.url << '\n';
   if (answer.error) out << "error: " << *answer.error << '\n';
   return reportResult(out, "GetStreamUrl", answer.result);
 }
 
 int menu(Session &s, const Args &a, std::ostream &out, std::ostream &) {
-  printMenu(out, pluginOf(s).menu(a[0]));
+  printMenu(out, pluginOf(s).menu(a[0].c_str()));
   s.menuTrack = a[0];
   s.haveMenu = true;
   return kOk;
@@ -172,11 +172,11 @@ int choose(Session &s, const Args &a, std::ostream &out, std::ostream &err) {
     err << "choose: show a track's menu first\nusage: menu ID, then choose N\n";
     return kUsage;
   }
-  return reportResult(out, "OnContextMenu", pluginOf(s).choose(s.menuTrack, index));
+  return reportResult(out, "OnContextMenu", pluginOf(s).choose(s.menuTrack.c_str(), index));
 }
 
 int folderMenu(Session &s, const Args &a, std::ostream &out, std::ostream &) {
-  printMenu(out, pluginOf(s).folderMenu(a[0]));
+  printMenu(out, pluginOf(s).folderMenu(a[0].c_str()));
   s.menuFolder = a[0];
   s.haveFolderMenu = true;
   return kOk;
@@ -194,7 +194,7 @@ int folderChoose(Session &s, const Args &a, std::ostream &out, std::ostream &err
     return kUsage;
   }
   return reportResult(out, "OnFolderContextMenu",
-                      pluginOf(s).folderChoose(s.menuFolder, index));
+                      pluginOf(s).folderChoose(s.menuFolder.c_str(), index));
 }
 
 int help(Session &, const Args &, std::ostream &out, std::ostream &) {

@@ -21,10 +21,12 @@ class FolderSink : public hostabi::SubfoldersList {
 class TrackSink : public hostabi::TracksList {
  public:
   HRESULT add(const char *uniqueId, const char *title, const char *artist, const char *remix,
-              const char *genre, const char *, const char *, const char *coverUrl, const char *,
-              float, float bpm, int, int, bool isVideo, bool) override {
+              const char *genre, const char *label, const char *comment, const char *coverUrl,
+              const char *streamUrl, float length, float bpm, int key, int year, bool isVideo,
+              bool isKaraoke) override {
     rows.push_back({text(uniqueId), text(title), text(artist), text(remix), text(genre),
-                    text(coverUrl), bpm, isVideo});
+                    text(label), text(comment), text(coverUrl), text(streamUrl), length, bpm, key,
+                    year, isVideo, isKaraoke});
     return 0;
   }
   std::vector<TrackRow> rows;
@@ -57,17 +59,39 @@ PluginHost::PluginHost(const std::string &modulePath) {
   if (!entry_) throw std::runtime_error("the module does not export DllGetClassObject");
 }
 
-hostabi::OnlineSource &PluginHost::plugin() {
-  if (!plugin_) {
-    void *object = nullptr;
-    HRESULT r = entry_(hostabi::kClsidPlugin8, hostabi::kIidBasic8, &object);
-    if (r != 0 || !object) {
-      throw std::runtime_error("DllGetClassObject refused: " + std::to_string(r));
+PluginHost::~PluginHost() {
+  for (auto *p : created_) p->Release();
+}
+
+HRESULT PluginHost::create(const hostabi::GUID &clsid, const hostabi::GUID &iid, void **out) {
+  return entry_(clsid, iid, out);
+}
+
+hostabi::OnlineSource *PluginHost::createPlugin() {
+  void *object = nullptr;
+  if (create(hostabi::kClsidPlugin8, hostabi::kIidBasic8, &object) != 0 || !object) return nullptr;
+  created_.push_back(static_cast<hostabi::OnlineSource *>(object));
+  return created_.back();
+}
+
+void PluginHost::release(hostabi::OnlineSource *plugin) {
+  for (auto it = created_.begin(); it != created_.end(); ++it) {
+    if (*it == plugin) {
+      created_.erase(it);
+      if (loaded_ == plugin) loaded_ = nullptr;
+      plugin->Release();
+      return;
     }
-    plugin_ = static_cast<hostabi::OnlineSource *>(object);
-    plugin_->OnLoad();
   }
-  return *plugin_;
+}
+
+hostabi::OnlineSource &PluginHost::plugin() {
+  if (!loaded_) {
+    loaded_ = createPlugin();
+    if (!loaded_) throw std::runtime_error("DllGetClassObject refused the host's ids");
+    loaded_->OnLoad();
+  }
+  return *loaded_;
 }
 
 PluginInfo PluginHost::info() {
@@ -100,45 +124,45 @@ std::vector<FolderRow> PluginHost::folders() {
   return sink.rows;
 }
 
-std::vector<TrackRow> PluginHost::open(const std::string &folderId) {
+std::vector<TrackRow> PluginHost::open(const char *folderId) {
   TrackSink sink;
-  plugin().GetFolder(folderId.c_str(), &sink);
+  plugin().GetFolder(folderId, &sink);
   return sink.rows;
 }
 
-std::vector<TrackRow> PluginHost::search(const std::string &query) {
+std::vector<TrackRow> PluginHost::search(const char *text) {
   TrackSink sink;
-  plugin().OnSearch(query.c_str(), &sink);
+  plugin().OnSearch(text, &sink);
   return sink.rows;
 }
 
-StreamAnswer PluginHost::play(const std::string &trackId) {
+StreamAnswer PluginHost::play(const char *trackId) {
   StringSink url, error;
   StreamAnswer answer;
-  answer.result = plugin().GetStreamUrl(trackId.c_str(), url, error);
+  answer.result = plugin().GetStreamUrl(trackId, url, error);
   answer.url = url.value;
   answer.error = error.value;
   return answer;
 }
 
-std::vector<std::string> PluginHost::menu(const std::string &trackId) {
+std::vector<std::string> PluginHost::menu(const char *trackId) {
   MenuSink sink;
-  plugin().GetContextMenu(trackId.c_str(), &sink);
+  plugin().GetContextMenu(trackId, &sink);
   return sink.labels;
 }
 
-HRESULT PluginHost::choose(const std::string &trackId, unsigned long index) {
-  return plugin().OnContextMenu(trackId.c_str(), index);
+HRESULT PluginHost::choose(const char *trackId, unsigned long index) {
+  return plugin().OnContextMenu(trackId, index);
 }
 
-std::vector<std::string> PluginHost::folderMenu(const std::string &folderId) {
+std::vector<std::string> PluginHost::folderMenu(const char *folderId) {
   MenuSink sink;
-  plugin().GetFolderContextMenu(folderId.c_str(), &sink);
+  plugin().GetFolderContextMenu(folderId, &sink);
   return sink.labels;
 }
 
-HRESULT PluginHost::folderChoose(const std::string &folderId, unsigned long index) {
-  return plugin().OnFolderContextMenu(folderId.c_str(), index);
+HRESULT PluginHost::folderChoose(const char *folderId, unsigned long index) {
+  return plugin().OnFolderContextMenu(folderId, index);
 }
 
 }  // namespace host

@@ -1,14 +1,17 @@
-// Loads the plug-in module the way the host does (dlopen, DllGetClassObject
-// with the host's class and interface ids, OnLoad) and calls it by slot
-// through the host's own view of the ABI, collecting what the plug-in hands
-// back into plain values. One thread; the plug-in's own threads are its own.
+// The host simulator: loads the plug-in module the way the host does (dlopen,
+// DllGetClassObject with the host's class and interface ids, OnLoad) and
+// calls it by slot through the host's own view of the ABI (host_abi.h),
+// recording every call the plug-in makes back into the host's objects as
+// plain values. tvoz-host drives it from the command line; the tests drive
+// it directly. One thread at a time per call; the plug-in's own threads are
+// its own.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "tests/support/host_abi.h"
+#include "tools/host/host_abi.h"
 
 namespace host {
 
@@ -19,10 +22,12 @@ struct FolderRow {
   std::string id, label;
 };
 
+// Every argument of one add call of the track list, in the host's order.
 struct TrackRow {
-  Text id, title, artist, remix, genre, cover;
-  float bpm = 0;
-  bool video = false;
+  Text id, title, artist, remix, genre, label, comment, cover, streamUrl;
+  float length = 0, bpm = 0;
+  int key = 0, year = 0;
+  bool video = false, karaoke = false;
 };
 
 struct StreamAnswer {
@@ -41,8 +46,19 @@ class PluginHost {
   // The module is never unloaded: the plug-in's detached threads (play
   // reports, the sign-in listener) may still be running inside it.
   explicit PluginHost(const std::string &modulePath);
+  // Releases every plug-in object this host created.
+  ~PluginHost();
   PluginHost(const PluginHost &) = delete;
   PluginHost &operator=(const PluginHost &) = delete;
+
+  // DllGetClassObject as the host calls it.
+  HRESULT create(const hostabi::GUID &clsid, const hostabi::GUID &iid, void **out);
+  // A new plug-in object with the host's ids, not loaded; null when refused.
+  hostabi::OnlineSource *createPlugin();
+  // Releases an object of this host, as the host does when it is done with it.
+  void release(hostabi::OnlineSource *plugin);
+  // The plug-in, created and loaded (OnLoad) on first use; throws when refused.
+  hostabi::OnlineSource &plugin();
 
   PluginInfo info();
   bool signedIn();
@@ -50,20 +66,18 @@ class PluginHost {
   HRESULT logout();
   HRESULT oauth(const char *access, const char *refresh, const char *code, const char *error);
   std::vector<FolderRow> folders();
-  std::vector<TrackRow> open(const std::string &folderId);
-  std::vector<TrackRow> search(const std::string &text);
-  StreamAnswer play(const std::string &trackId);
-  std::vector<std::string> menu(const std::string &trackId);
-  HRESULT choose(const std::string &trackId, unsigned long index);
-  std::vector<std::string> folderMenu(const std::string &folderId);
-  HRESULT folderChoose(const std::string &folderId, unsigned long index);
+  std::vector<TrackRow> open(const char *folderId);
+  std::vector<TrackRow> search(const char *text);
+  StreamAnswer play(const char *trackId);
+  std::vector<std::string> menu(const char *trackId);
+  HRESULT choose(const char *trackId, unsigned long index);
+  std::vector<std::string> folderMenu(const char *folderId);
+  HRESULT folderChoose(const char *folderId, unsigned long index);
 
  private:
-  // The plug-in object, created and loaded on first use; throws when refused.
-  hostabi::OnlineSource &plugin();
-
   hostabi::DllGetClassObjectFn entry_ = nullptr;
-  hostabi::OnlineSource *plugin_ = nullptr;
+  std::vector<hostabi::OnlineSource *> created_;
+  hostabi::OnlineSource *loaded_ = nullptr;
 };
 
 }  // namespace host

@@ -1,5 +1,5 @@
 // The host's own view of the plug-in interfaces, written apart from
-// plugin/vdj_sdk.h on purpose: like a real host, the test host calls by slot
+// plugin/vdj_sdk.h on purpose: like a real host, the host simulator calls by slot
 // through these declarations, so a slot or argument out of place in the
 // plug-in's header shows up as a wrong call here.
 #pragma once

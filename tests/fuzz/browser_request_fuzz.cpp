@@ -1,5 +1,6 @@
-// The browser's request to the loopback listener, as the sign-in takes the
-// authorisation code out of it.
+// The browser's request to the sign-in listener, as the authorisation code is
+// taken out of it.
+#include <cstring>
 #include <string>
 
 #include "account/signin.h"
@@ -14,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // to add a field or end the request line.
   check(code.find_first_of(std::string("& \r\n\0", 5)) == std::string::npos,
         "the code holds a separator");
-  check(code.empty() || std::string(request, size).find("code=" + code) != std::string::npos,
-        "the code is not what follows \"code=\" in the request");
+  // Nothing after a NUL byte is part of the request.
+  const std::string beforeNul(request, ::strnlen(request, size));
+  check(code.empty() || beforeNul.find("code=" + code) != std::string::npos,
+        "the code is not what follows \"code=\" before any NUL byte");
   return 0;
 }
