@@ -1,23 +1,21 @@
 // The browser's request to the sign-in listener, as the authorisation code is
 // taken out of it.
+#include <cassert>
 #include <cstring>
 #include <string>
 
 #include "account/signin.h"
-#include "tests/fuzz/fuzz_check.h"
-
-using tvoz_fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const char *request = reinterpret_cast<const char *>(data);
   const std::string code = tvoz::extractCode(request, size);
   // The code goes into the grant's form body unescaped: it must not be able
   // to add a field or end the request line.
-  check(code.find_first_of(std::string("& \r\n\0", 5)) == std::string::npos,
-        "the code holds a separator");
-  // Nothing after a NUL byte is part of the request.
+  assert(code.find_first_of(std::string("& \r\n\0", 5)) == std::string::npos &&
+         "the code holds a separator");
+  // Nothing after a NUL byte belongs to the request.
   const std::string beforeNul(request, ::strnlen(request, size));
-  check(code.empty() || beforeNul.find("code=" + code) != std::string::npos,
-        "the code is not what follows \"code=\" before any NUL byte");
+  assert((code.empty() || beforeNul.find("code=" + code) != std::string::npos) &&
+         "the code is not what follows \"code=\" before any NUL");
   return 0;
 }

@@ -1,7 +1,6 @@
-// One body fed to every reader of a service answer: folders, tracks, resolve,
-// playlists, version, refresh and code grants. Each must keep what its
-// callers rely on, whatever the service (or someone in between) sends.
-#include <mutex>
+// One body fed to every reader of a service answer, each held to what its
+// caller relies on, whatever the service or anyone in between sends.
+#include <cassert>
 #include <string>
 
 #include "account/signin.h"
@@ -12,60 +11,45 @@
 #include "core/state.h"
 #include "plugin/update_check.h"
 #include "service/api.h"
-#include "tests/fuzz/fuzz_check.h"
-
-using tvoz_fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::string body = tvoz_fuzz::text(data, size);
+  const std::string body(reinterpret_cast<const char *>(data), size);
+  const auto whole = [](const std::string &s) { return !s.empty() && s.find('\0') == s.npos; };
 
-  // The host takes ids and labels up to a NUL byte.
-  for (const tvoz::FolderEntry &folder : tvoz::readFolders(body)) {
-    check(!folder.id.empty() && folder.id.find('\0') == std::string::npos, "folder id empty or cut");
-    check(folder.label.find('\0') == std::string::npos && folder.label.back() == ')',
-          "label is not \"name (count)\" as the host shows it");
+  // The host reads texts up to a NUL byte: a cut id names another folder or
+  // track, a cut label loses its count.
+  for (const tvoz::FolderEntry &f : tvoz::readFolders(body)) {
+    assert(whole(f.id) && whole(f.label) && f.label.back() == ')' && "folder cut for the host");
+  }
+  // The track menu and the download look up what the listing recorded. One
+  // thread runs here, so the records are read without their guard.
+  tvoz::g_trackNames.clear();
+  tvoz::g_trackExt.clear();
+  for (const tvoz::TrackEntry &t : tvoz::listTracksBody(body)) {
+    assert(whole(t.id) && tvoz::g_trackNames.count(t.id) && tvoz::g_trackExt.count(t.id) &&
+           "track cut for the host or not recorded");
   }
 
-  {
-    std::lock_guard<std::mutex> lock(tvoz::g_trackMutex);
-    tvoz::g_trackNames.clear();
-    tvoz::g_trackExt.clear();
-  }
-  for (const tvoz::TrackEntry &track : tvoz::listTracksBody(body)) {
-    check(!track.id.empty() && track.id.find('\0') == std::string::npos, "track id empty or cut");
-    // The track menu and the download look both up by this id.
-    std::lock_guard<std::mutex> lock(tvoz::g_trackMutex);
-    check(tvoz::g_trackNames.count(track.id) == 1 && tvoz::g_trackExt.count(track.id) == 1,
-          "a listed track has no recorded name or extension");
-  }
+  const tvoz::Resolution r = tvoz::readResolveBody(body);
+  assert(r.url.empty() != r.error.empty() && "not exactly one of address and reason");
 
-  const tvoz::Resolution resolution = tvoz::readResolveBody(body);
-  check(resolution.url.empty() != resolution.error.empty(), "not exactly one of address and reason");
-
-  // The menu takes the id of every named playlist by its index.
+  // The menu takes the id of each named playlist by its index.
   const tvoz::Crates crates = tvoz::readCrates(body);
-  check(crates.ids.size() >= crates.names.size() && crates.ids.size() <= crates.names.size() + 1,
-        "playlist ids and names out of step");
+  assert(crates.ids.size() - crates.names.size() <= 1 && "playlist ids and names out of step");
 
-  if (const auto notice = tvoz::updateNoticeFor(body)) {
-    check(tvoz::kPluginVersion < notice->version, "announces a version that is not newer than ours");
-  }
+  const auto notice = tvoz::updateNoticeFor(body);
+  assert((!notice || tvoz::kPluginVersion < notice->version) && "announces a version not newer");
 
-  // Both grants answer in the same shape, so both readers must agree on it:
-  // a code grant is stored exactly when a refresh grant would be, with the
-  // same tokens; anything less keeps no refresh token, and an unusable
-  // answer no access token either.
-  const tvoz::RefreshGrant refresh = tvoz::readRefreshGrant(body);
+  // Both grants answer in one shape: a code grant is stored exactly when a
+  // refresh grant would be, with the same tokens; short of that no refresh
+  // token is kept, nor an access token from an unusable answer.
+  const tvoz::RefreshGrant grant = tvoz::readRefreshGrant(body);
   const auto code = tvoz::readCodeGrant(body);
-  check(code.has_value() == (refresh.outcome == tvoz::RefreshGrant::kStore),
-        "the grants disagree on whether to store");
-  if (code) {
-    check(code->access == refresh.access && code->refresh == refresh.refresh.value_or(""),
-          "the grants read different tokens");
-  } else {
-    check(!refresh.refresh, "a refresh token kept from an answer that is not stored");
-    check(refresh.outcome == tvoz::RefreshGrant::kAccessUnsaved || refresh.access.empty(),
-          "an access token from an unusable answer");
-  }
+  using G = tvoz::RefreshGrant;
+  assert((code ? grant.outcome == G::kStore && code->access == grant.access &&
+                     code->refresh == grant.refresh.value_or("")
+               : grant.outcome != G::kStore && !grant.refresh &&
+                     (grant.outcome == G::kAccessUnsaved || grant.access.empty())) &&
+         "the grants read one answer differently");
   return 0;
 }
