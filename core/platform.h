@@ -45,6 +45,15 @@ inline bool isWebAddress(const std::string &url) {
 // while the opener runs.
 bool openUrl(const std::string &url);
 
+// `name` (a file name whose extension, if any, the caller adds after it)
+// changed where this system would take it for something other than a file:
+// on Windows, CON, PRN, AUX, NUL, COM0-COM9 and LPT0-LPT9 in any case, alone
+// or before a dot, with blanks after them, name devices; there the first dot
+// becomes "-" ("con.x" gives "con-x"), or "-" is appended ("Com1" gives
+// "Com1-"). Every other name, and every name on macOS and Linux, comes back
+// as it is.
+std::string avoidReservedName(const std::string &name);
+
 // POSIX only. The process environment, for programs the plug-in starts.
 char **processEnvironment();
 // POSIX only. send() on a connected socket that never raises SIGPIPE in the

@@ -8,6 +8,7 @@
 
 #include "core/fs.h"
 #include "core/local_files.h"
+#include "core/platform.h"
 #include "core/state.h"
 #include "offline/cache_index.h"
 #include "service/api.h"
@@ -202,7 +203,7 @@ int removeCopy(const std::string &id, const std::string &path) {
 
 std::string safeFileName(const std::string &displayName) {
   std::string name = cleanFileNamePart(displayName);
-  return name.empty() ? "track" : name;
+  return name.empty() ? "track" : avoidReservedName(name);
 }
 
 std::string safeExtension(const std::string &extension) { return cleanFileNamePart(extension); }
