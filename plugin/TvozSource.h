@@ -8,11 +8,24 @@
 
 namespace tvoz {
 
-class TvozSource : public IVdjPluginOnlineSource {
+class TvozSource final : public IVdjPluginOnlineSource {
  public:
   HRESULT OnLoad() override;
   HRESULT OnGetPluginInfo(TVdjPluginInfo8 *info) override;
+#if defined(_WIN32)
+  // The host's one destructor slot (see vdj_sdk.h); the host may call it
+  // directly as well as through Release.
+  void *DeletingDestructor(unsigned int flags) override {
+    if (flags & 1) {
+      delete this;
+    } else {
+      this->~TvozSource();
+    }
+    return this;
+  }
+#else
   ~TvozSource() override {}
+#endif
 
   HRESULT IsLogged() override;
   HRESULT OnLogin() override;

@@ -4,7 +4,10 @@
 // by its position in the virtual table, so the order of the virtual functions
 // and of their arguments is binding: moving one breaks the plug-in in the
 // field without any compiler noticing. Layout assumptions: LP64, Itanium C++
-// ABI (macOS and Linux).
+// ABI (macOS and Linux); on Windows, the layout the host's compiler (MSVC)
+// gives, which differs in the two places marked _WIN32 below. A translation
+// unit that includes this header must not see <windows.h>, whose COM headers
+// declare their own GUID, HRESULT and DllGetClassObject.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +15,13 @@
 #include "core/export.h"
 
 typedef int32_t HRESULT;
+#if defined(_WIN32)
+// Windows is LLP64: the host's ULONG is 32 bits, and the upper half of the
+// register that carries one holds whatever was there before.
+typedef uint32_t ULONG;
+#else
 typedef unsigned long ULONG;
+#endif
 
 #define S_OK ((HRESULT)0)
 #define S_FALSE ((HRESULT)1)
@@ -69,6 +78,25 @@ class IVdjString {
   virtual HRESULT set(const char *text) = 0;
 };
 
+#if defined(_WIN32)
+// Slots 0-6. MSVC gives a virtual destructor one slot, the deleting
+// destructor, where g++ gives it two; a g++ (mingw) destructor here would
+// put every later operation one slot off the host's table. So slot 3 is a
+// plain virtual function with the deleting destructor's signature and
+// meaning: it destroys the object, frees its memory when bit 0 of `flags` is
+// set, and returns the object's address. The destructor itself is not
+// virtual; the class that implements DeletingDestructor is the last one
+// derived and deletes itself there.
+class IVdjPlugin8 {
+ public:
+  virtual HRESULT OnLoad() { return S_OK; }
+  virtual HRESULT OnGetPluginInfo(TVdjPluginInfo8 *) { return E_NOTIMPL; }
+  virtual HRESULT Release() {
+    DeletingDestructor(1);
+    return S_OK;
+  }
+  virtual void *DeletingDestructor(unsigned int flags) = 0;
+#else
 // Slots 0-7. The destructor takes slots 3 (complete) and 4 (deleting).
 class IVdjPlugin8 {
  public:
@@ -79,14 +107,20 @@ class IVdjPlugin8 {
     return S_OK;
   }
   virtual ~IVdjPlugin8() {}
+#endif
   virtual HRESULT OnParameter(int) { return S_OK; }
   virtual HRESULT OnGetParameterString(int, char *, int) { return E_NOTIMPL; }
   virtual HRESULT OnGetUserInterface(TVdjPluginInterface8 *) { return E_NOTIMPL; }
 
   void *vcb = nullptr;  // the host's; the plug-in never reads or writes it
+
+#if defined(_WIN32)
+ protected:
+  ~IVdjPlugin8() = default;  // only DeletingDestructor ends an object
+#endif
 };
 
-// Slots 8-20.
+// Slots 8-20 (7-19 on Windows).
 class IVdjPluginOnlineSource : public IVdjPlugin8 {
  public:
   virtual HRESULT IsLogged() { return E_NOTIMPL; }
