@@ -17,8 +17,6 @@
 
 #include <curl/curl.h>
 
-#include "service/tokens.h"
-
 namespace tvoz {
 
 namespace {
@@ -191,22 +189,6 @@ int stallCheck(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 }  // namespace
-
-std::string withToken(const std::string &url) { return withToken(url, accessToken()); }
-
-std::string withToken(const std::string &url, const std::string &token) {
-  if (token.empty()) return url;
-  std::string out = url;
-  out += url.find('?') != std::string::npos ? "&" : "?";
-  out += "access_token=";
-  out += token;
-  return out;
-}
-
-HttpResult httpGet(const std::string &url, bool authorised) {
-  // One read of the token, so the query and the header always carry the same one.
-  return httpGetWithToken(url, authorised ? accessToken() : std::string());
-}
 
 HttpResult httpGetWithToken(const std::string &url, const std::string &token) {
   HttpResult result;
