@@ -65,9 +65,7 @@ void serveSignIn(LoopbackListener listener, std::chrono::steady_clock::duration 
     auto request =
         listener.awaitRequest(std::chrono::steady_clock::now() + life, kIdleConnection, 8191);
     if (!request) {
-      logLine("loopback: nadie volvio en " +
-              std::to_string(std::chrono::duration_cast<std::chrono::minutes>(life).count()) +
-              " minutos");
+      logLine("loopback: nadie volvio, puerto cerrado");
       return;
     }
     const std::string code = extractCode(request->data(), request->size());

@@ -152,6 +152,14 @@ size_t writeStr(char *data, size_t size, size_t count, void *userp) {
   return n;
 }
 
+// An answer held in memory: refused at once when its announced length is past
+// the ceiling, else cut off by writeStr when it grows past it.
+void holdInMemory(CURL *h, std::string *body) {
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeStr);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, body);
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerBytes));
+}
+
 // Runs the transfer; the status is read only when it completed.
 HttpResult perform(CURL *h, HttpResult &result) {
   if (curl_easy_perform(h) == CURLE_OK) {
@@ -197,8 +205,7 @@ HttpResult httpGetWithToken(const std::string &url, const std::string &token) {
   std::string effective = withToken(url, token);
   curl_easy_setopt(h.get(), CURLOPT_URL, effective.c_str());
   curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, writeStr);
-  curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &result.body);
+  holdInMemory(h.get(), &result.body);
   curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, kRequestSeconds);
   curl_easy_setopt(h.get(), CURLOPT_USERAGENT, kUserAgent);
   CurlHeaders headers = bearerHeader(token);
@@ -212,8 +219,7 @@ HttpResult httpPostForm(const std::string &url, const std::string &body) {
   if (!h) return result;
   curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(h.get(), CURLOPT_POSTFIELDS, body.c_str());
-  curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, writeStr);
-  curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &result.body);
+  holdInMemory(h.get(), &result.body);
   curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, kRequestSeconds);
   curl_easy_setopt(h.get(), CURLOPT_USERAGENT, kUserAgent);
   return perform(h.get(), result);

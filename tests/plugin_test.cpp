@@ -1,158 +1,113 @@
-// The plug-in as the host sees it: creation, every slot, start-up and the
-// information record, all through the built module.
-#include <chrono>
-#include <cstring>
+// The plug-in as the host sees it: creation, the slots the base class
+// answers, start-up, and the information record with its icon.
 #include <filesystem>
-#include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
-#include "tests/support/fake_service.h"
-#include "tests/support/temp_home.h"
-#include "tests/support/test_host.h"
+#include "plugin/sweep.h"
+#include "tests/support/support.h"
 
 using namespace tvoz_test;
 namespace fs = std::filesystem;
 
-namespace {
+using Plugin = Scenario;
 
-constexpr hostabi::HRESULT kNotImplemented = static_cast<hostabi::HRESULT>(0x80004001);
-
-// An origin where nothing listens: any request fails at once.
-std::string deadOrigin() {
-  auto service = std::make_unique<FakeService>();
-  std::string origin = service->origin();
-  return origin;  // the service stops when it goes out of scope
-}
-
-}  // namespace
-
-TEST(Plugin, CreationChecksBothIdsAndMakesANewObjectEachTime) {
-  TempHome home(deadOrigin());
-  TestHost host;
+TEST_F(Plugin, CreationChecksBothIdsAndTheBaseSlotsAnswerAsTheHostExpects) {
   void *const untouched = reinterpret_cast<void *>(0x1234);
-
-  hostabi::GUID wrongClass = hostabi::kClsidPlugin8;
+  hostabi::GUID wrongClass = hostabi::kClsidPlugin8, wrongInterface = hostabi::kIidBasic8;
   wrongClass.Data4[7] ^= 1;
-  hostabi::GUID wrongInterface = hostabi::kIidBasic8;
   wrongInterface.Data1 ^= 0x80000000u;
-
-  void *out = untouched;
-  EXPECT_EQ(host.create(wrongClass, hostabi::kIidBasic8, &out), -1);
-  EXPECT_EQ(out, untouched);
-  EXPECT_EQ(host.create(hostabi::kClsidPlugin8, wrongInterface, &out), -1);
-  EXPECT_EQ(out, untouched);
-  EXPECT_EQ(host.create(hostabi::kIidBasic8, hostabi::kClsidPlugin8, &out), -1);
-  EXPECT_EQ(out, untouched);
-
-  hostabi::OnlineSource *first = host.createPlugin();
-  hostabi::OnlineSource *second = host.createPlugin();
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr);
+  const std::pair<hostabi::GUID, hostabi::GUID> refused[] = {
+      {wrongClass, hostabi::kIidBasic8},
+      {hostabi::kClsidPlugin8, wrongInterface},
+      {hostabi::kIidBasic8, hostabi::kClsidPlugin8}};
+  for (const auto &[clsid, iid] : refused) {
+    void *out = untouched;
+    EXPECT_EQ(host.create(clsid, iid, &out), -1);
+    EXPECT_EQ(out, untouched);
+  }
+  hostabi::OnlineSource *first = host.createPlugin(), *second = host.createPlugin();
+  ASSERT_TRUE(first && second);
   EXPECT_NE(first, second);
-}
 
-TEST(Plugin, EverySlotAnswersThroughTheHostsOwnViewOfTheInterface) {
-  TempHome home(deadOrigin());
-  TestHost host;
-  hostabi::OnlineSource &p = host.plugin();
-
+  constexpr hostabi::HRESULT kNotImplemented = static_cast<hostabi::HRESULT>(0x80004001);
   char buffer[8] = "intact";
-  EXPECT_EQ(p.OnParameter(3), 0);
-  EXPECT_EQ(p.OnGetParameterString(1, buffer, sizeof buffer), kNotImplemented);
+  EXPECT_EQ(first->OnParameter(3), 0);
+  EXPECT_EQ(first->OnGetParameterString(1, buffer, sizeof buffer), kNotImplemented);
   EXPECT_STREQ(buffer, "intact");
-  EXPECT_EQ(p.OnGetUserInterface(nullptr), kNotImplemented);
-
-  EXPECT_EQ(p.IsLogged(), 1);
-  EXPECT_EQ(p.OnLogout(), 0);
-  EXPECT_EQ(p.OnOAuth(nullptr, 0, nullptr, nullptr, "denied"), 0);
-  EXPECT_EQ(p.OnSearchCancel(), 0);
-
-  // With the service unreachable every listing is empty and the stream fails.
-  TrackRecorder tracks;
-  EXPECT_EQ(p.OnSearch("x", &tracks), 0);
-  EXPECT_EQ(p.GetFolder("f", &tracks), 0);
-  EXPECT_TRUE(tracks.tracks.empty());
-  FolderRecorder folders;
-  EXPECT_EQ(p.GetFolderList(&folders), 0);
-  EXPECT_TRUE(folders.folders.empty());
-  StringRecorder url, error;
-  EXPECT_EQ(p.GetStreamUrl("", url, error), 1);
-  EXPECT_FALSE(url.value.has_value());
-
-  MenuRecorder menu;
-  EXPECT_EQ(p.GetFolderContextMenu("f", &menu), 0);
-  EXPECT_EQ(p.OnFolderContextMenu("f", 99), 0);
-  EXPECT_EQ(p.OnContextMenu("t", 99), 0);
+  EXPECT_EQ(first->OnGetUserInterface(nullptr), kNotImplemented);
+  EXPECT_EQ(first->OnSearchCancel(), 0);
+  EXPECT_EQ(first->IsLogged(), 1);
 }
 
-TEST(Plugin, LoadCreatesBothFoldersAndLoadsTokensWithoutTheNetwork) {
-  TempHome home;  // bare: OnLoad makes the support folder itself
-  fs::create_directories(home.path() + "/Library/Application Support");
+TEST_F(Plugin, LoadMakesBothFoldersAndReadsTheTokensThatEveryObjectShares) {
+  fs::rename(home.support(), home.path() + "/kept");
   fs::create_directories(home.path() + "/Music");
-  TestHost host;
   hostabi::OnlineSource *p = host.createPlugin();
-  ASSERT_NE(p, nullptr);
-
-  auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(p->OnLoad(), 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-  EXPECT_TRUE(fs::is_directory(home.supportDir()));
-  EXPECT_TRUE(fs::is_directory(home.offlineDir()));
+  EXPECT_TRUE(fs::is_directory(home.support()));
+  EXPECT_TRUE(fs::is_directory(home.offline()));
   EXPECT_EQ(p->IsLogged(), 1);
 
-  // Tokens on disk are read by the next load, and shared by every object.
   home.write(home.support("Tornavoz.tokens"), R"({"access":"A1","refresh":"R1"})");
   EXPECT_EQ(p->OnLoad(), 0);
-  EXPECT_EQ(p->IsLogged(), 0);
   host.release(p);
   hostabi::OnlineSource *next = host.createPlugin();
-  EXPECT_EQ(next->IsLogged(), 0);
-
+  EXPECT_EQ(next->IsLogged(), 0) << "a new object sees what the first one loaded";
   EXPECT_EQ(next->OnLogout(), 0);
   EXPECT_EQ(next->IsLogged(), 1);
   EXPECT_FALSE(fs::exists(home.support("Tornavoz.tokens")));
-  EXPECT_EQ(next->OnLogout(), 0);  // nothing left to remove
+  EXPECT_EQ(next->OnLogout(), 0);
 }
 
-TEST(Plugin, InfoNamesThePluginAndLeavesTheHostsFieldsAlone) {
-  TempHome home(deadOrigin());
-  TestHost host;
+TEST_F(Plugin, InfoNamesThePluginAndPointsAtTheBundleIconOnlyWhileItHasContent) {
   hostabi::PluginInfo info{};
   info.Version = "host-set";
   info.Bitmap = reinterpret_cast<void *>(0x42);
   info.Flags = 7;
   info.hostOnly[0] = 0xdeadbeef;
-
   EXPECT_EQ(host.plugin().OnGetPluginInfo(&info), 0);
   EXPECT_STREQ(info.PluginName, "Tornavoz");
   EXPECT_STREQ(info.Author, "Tornavoz");
   EXPECT_STREQ(info.Description, "Tu record pool, en streaming dentro de VirtualDJ.");
   EXPECT_STREQ(info.Version, "host-set");
-  EXPECT_EQ(info.Bitmap, reinterpret_cast<void *>(0x42));  // not inside a bundle: no icon
+  EXPECT_EQ(info.Bitmap, reinterpret_cast<void *>(0x42)) << "not inside a bundle: no icon";
   EXPECT_EQ(info.Flags, 7u);
   EXPECT_EQ(info.hostOnly[0], 0xdeadbeefu);
+
+  // A bundle whose path holds "/MacOS/" twice: the last one marks the bundle.
+  const std::string contents = home.path() + "/MacOS/Tornavoz.bundle/Contents";
+  fs::create_directories(contents + "/MacOS");
+  fs::copy_file(TVOZ_MODULE_PATH, contents + "/MacOS/Tornavoz");
+  const std::string icon = contents + "/Resources/icon.png";
+  home.write(icon, "");
+  host::PluginHost bundled(contents + "/MacOS/Tornavoz");
+  auto iconShown = [&] { return bundled.info().icon.value_or("<unset>"); };
+  EXPECT_EQ(iconShown(), "<unset>") << "an empty icon counts as missing";
+  home.write(icon, "\x89PNG");
+  EXPECT_EQ(iconShown(), icon);
+  fs::remove(icon);
+  EXPECT_EQ(iconShown(), "<unset>");
 }
 
-TEST(Plugin, InfoAnnouncesTheBundleIconOnlyWhileItHasContent) {
-  TempHome home(deadOrigin());
-  // A bundle whose path holds "/MacOS/" twice: the last one marks the bundle.
-  std::string contents = home.path() + "/MacOS/Tornavoz.bundle/Contents";
-  fs::create_directories(contents + "/MacOS");
-  fs::create_directories(contents + "/Resources");
-  fs::copy_file(modulePath(), contents + "/MacOS/Tornavoz");
-  std::string icon = contents + "/Resources/icon.png";
-  home.write(icon, "");
-
-  TestHost host(contents + "/MacOS/Tornavoz");
-  auto bitmapAfterInfo = [&] {
-    hostabi::PluginInfo info{};
-    host.plugin().OnGetPluginInfo(&info);
-    return info.Bitmap ? std::string(static_cast<const char *>(info.Bitmap)) : "<unset>";
+TEST_F(Plugin, LoadSweepsOnlyTheAbandonedTemporariesOfTheOwnWriters) {
+  auto aged = [&](const std::string &file, int minutes) {
+    home.write(file, "x");
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::minutes(minutes));
+    return file;
   };
-  EXPECT_EQ(bitmapAfterInfo(), "<unset>");  // empty icon counts as missing
-  home.write(icon, "\x89PNG");
-  EXPECT_EQ(bitmapAfterInfo(), icon);
-  fs::remove(icon);
-  EXPECT_EQ(bitmapAfterInfo(), "<unset>");
+  const std::string abandoned[] = {aged(home.support("Tornavoz.tokens.tmp-Ab12Cd"), 11),
+                                   aged(home.support("Tornavoz-cache-index.json.tmp-x1y2z3"), 11),
+                                   aged(home.offline(".tvoz-download-Qw34Er"), 11)};
+  const std::string kept[] = {aged(home.support("Tornavoz.config.tmp-Zz99Yy"), 9),  // may be at work
+                              aged(home.offline(".tvoz-download-Fresh1"), 9),
+                              aged(home.support("Tornavoz.tokens"), 60),
+                              aged(home.support("notes.tmp-abcdef"), 60),
+                              aged(home.support("Tornavoz.tokens.tmp-abc"), 60),
+                              aged(home.offline("Luna.mp3"), 60),
+                              aged(home.offline(".tvoz-download-XYZ"), 60),
+                              aged(home.offline("x.tmp-abcdef"), 60)};
+  host.plugin();
+  EXPECT_TRUE(waitInFolder(home.offline(), [&] { return !fs::exists(abandoned[2]); }));
+  tvoz::sweepTemporaries();  // once more, here, so that nothing is still under way
+  for (const auto &file : abandoned) EXPECT_FALSE(fs::exists(file)) << file;
+  for (const auto &file : kept) EXPECT_TRUE(fs::exists(file)) << file;
 }

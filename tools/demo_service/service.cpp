@@ -68,19 +68,6 @@ Service::Service(const Options &options) : core_(std::make_shared<Core>()) {
   server_ = tls_ ? std::make_unique<httplib::SSLServer>(options.certFile.c_str(),
                                                         options.keyFile.c_str())
                  : std::make_unique<httplib::Server>();
-  if (options.port == 0) {
-    port_ = server_->bind_to_any_port("127.0.0.1");
-  } else {
-    port_ = server_->bind_to_port("127.0.0.1", options.port) ? options.port : -1;
-  }
-  if (port_ <= 0) {
-    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options.port));
-  }
-  core_->catalogue = std::make_unique<Catalogue>(origin());
-  core_->tokens = std::make_unique<Tokens>(std::chrono::seconds(options.tokenLifetime));
-  core_->router = demoRouter(*core_->catalogue, *core_->tokens,
-                             {origin(), options.version, options.tokenLifetime});
-
   std::shared_ptr<Core> core = core_;
   auto any = [core](const httplib::Request &req, httplib::Response &res) {
     dispatch(*core, req, res);
@@ -99,6 +86,20 @@ Service::Service(const Options &options) : core_(std::make_shared<Core>()) {
       std::fputs(line.c_str(), stderr);
     });
   }
+  // Options first: the listening socket is made with them.
+  if (options.port == 0) {
+    port_ = server_->bind_to_any_port("127.0.0.1");
+  } else {
+    port_ = server_->bind_to_port("127.0.0.1", options.port) ? options.port : -1;
+  }
+  if (port_ <= 0) {
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options.port));
+  }
+  core_->catalogue = std::make_unique<Catalogue>(origin());
+  core_->tokens = std::make_unique<Tokens>(std::chrono::seconds(options.tokenLifetime));
+  core_->router = demoRouter(*core_->catalogue, *core_->tokens,
+                             {origin(), options.version, options.tokenLifetime});
+
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // stop() does nothing until the accept loop runs, so do not hand out a
   // service that could not be stopped.

@@ -1,0 +1,199 @@
+// The catalogue in the host's browser: the folder tree, listings and search,
+// and the address a deck plays.
+#include <sstream>
+
+#include "tests/support/support.h"
+
+using namespace tvoz_test;
+
+namespace {
+
+constexpr const char *kRefused = "No se pudo abrir la canción (¿sesión vencida?).";
+constexpr const char *kInvalid = "Respuesta inválida del servidor.";
+constexpr const char *kNoUrl = "Sin URL de streaming.";
+
+// Every argument of one add call, in the host's order; "null" for a null text.
+std::string describe(const host::TrackRow &t) {
+  std::ostringstream out;
+  for (const auto &text : {t.id, t.title, t.artist, t.remix, t.genre, t.label, t.comment, t.cover,
+                           t.streamUrl}) {
+    out << text.value_or("null") << '|';
+  }
+  out << t.length << '|' << t.bpm << '|' << t.key << '|' << t.year << '|' << t.video << '|'
+      << t.karaoke;
+  return out.str();
+}
+
+std::vector<std::string> ids(const std::vector<host::TrackRow> &tracks) {
+  std::vector<std::string> out;
+  for (const auto &t : tracks) out.push_back(t.id.value_or("<null>"));
+  return out;
+}
+
+using Catalogue = Scenario;
+
+}  // namespace
+
+TEST_F(Catalogue, FoldersAreLabelledInTheServicesOrderAndEndAtABadOne) {
+  service.api("/vdj/folders", 200, json{{"folders", json::array({
+      {{"id", "salsa"}, {"name", "Salsa"}, {"count", 12}},
+      {{"id", "@fav"}, {"name", "Favoritos"}},               // no count: (0)
+      {{"id", "x"}, {"count", 3}},                            // no name
+      {{"id", ""}, {"name", "Vacía"}, {"count", 1}},          // left out
+      {{"name", "Sin id"}, {"count", 1}},                     // left out
+      {{"id", "salsa"}, {"name", "Salsa"}, {"count", -2.7}},  // truncated
+      {{"id", "b"}, {"name", "Sí"}, {"count", true}},
+      {{"id", std::string("n\0ul", 4)}, {"name", "Otra"}},    // the host would cut the id
+      {{"id", "n"}, {"name", std::string("Sal\0sa", 6)}, {"count", 4}},
+      {{"id", "bad"}, {"name", "Mala"}, {"count", "7"}},      // ends the list
+      {{"id", "after"}, {"name", "Después"}, {"count", 1}},
+  })}}.dump());
+  std::vector<std::string> shown;
+  for (const auto &f : host.folders()) shown.push_back(f.id + "=" + f.label);
+  EXPECT_EQ(shown, (std::vector<std::string>{"salsa=Salsa (12)", "@fav=Favoritos (0)", "x= (3)",
+                                             "salsa=Salsa (-2)", "b=Sí (1)", "n=Salsa (4)"}));
+}
+
+TEST_F(Catalogue, UnusableAnswersListNothing) {
+  const std::pair<int, std::string> answers[] = {
+      {401, R"({"folders":[{"id":"a","name":"A"}],"tracks":[{"id":"a"}]})"},
+      {500, R"({"folders":[{"id":"a","name":"A"}],"tracks":[{"id":"a"}]})"},
+      {200, "no es JSON"},
+      {200, R"({"folders":[{"id":"a"}],"tracks":[{"id":"a"}]} // comentario)"},
+      {200, R"([{"id":"a","name":"A"}])"},
+      {200, R"({"folders":"a","tracks":"a"})"},
+      {200, R"({"otra":[]})"},
+      // Copied as a value, this used to recurse once per level.
+      {200, "{\"folders\":" + std::string(100000, '[') + std::string(100000, ']') + "}"},
+  };
+  for (const auto &[status, body] : answers) {
+    SCOPED_TRACE(std::to_string(status) + " " + body.substr(0, 60));
+    service.api("/vdj/folders", status, body);
+    service.api("/vdj/tracks", status, body);
+    EXPECT_TRUE(host.folders().empty());
+    EXPECT_TRUE(host.open("salsa").empty());
+    EXPECT_TRUE(host.search("luna").empty());
+  }
+}
+
+TEST_F(Catalogue, TracksReachTheHostWithEveryArgumentInItsPlace) {
+  service.api("/vdj/tracks", 200, json{{"tracks", json::array({
+      {{"id", "t1"}, {"title", "Luna"}, {"artist", "Ana"}, {"remix", "Extended"},
+       {"genre", "Salsa"}, {"cover", "https://img/1.jpg"}, {"bpm", 127.5}, {"video", true},
+       {"ext", "wav"}},
+      {{"id", "t2"}},
+      {{"title", "Sin id"}},  // left out, the rest still listed
+      {{"id", "t3"}, {"title", ""}, {"remix", ""}, {"genre", ""}, {"cover", ""}, {"video", 2}},
+      {{"id", std::string("t\0x", 3)}, {"title", "Nul"}},  // the host would know it as "t"
+      {{"id", "t4"}, {"video", 0}},
+  })}}.dump());
+  std::vector<std::string> calls;
+  for (const auto &t : host.open("salsa")) calls.push_back(describe(t));
+  // id, title, artist, remix, genre, label, comment, cover, stream URL,
+  // length, bpm, key, year, video, karaoke
+  EXPECT_EQ(calls, (std::vector<std::string>{
+                       "t1|Luna|Ana|Extended|Salsa|null|null|https://img/1.jpg|null|0|127.5|0|0|1|0",
+                       "t2|||null|null|null|null|null|null|0|0|0|0|0|0",
+                       "t3|||null|null|null|null|null|null|0|0|0|0|1|0",
+                       "t4|||null|null|null|null|null|null|0|0|0|0|0|0",
+                   }));
+}
+
+TEST_F(Catalogue, ListingEndsAtTheFirstBadTrack) {
+  const json bad[] = {{{"id", "bad"}, {"bpm", "127"}}, {{"id", "bad"}, {"ext", 3}},
+                      {{"id", "bad"}, {"title", nullptr}}, {{"id", "bad"}, {"video", "sí"}},
+                      {{"id", 7}}, "bad"};
+  for (const auto &element : bad) {
+    SCOPED_TRACE(element.dump());
+    service.api("/vdj/tracks", 200, json{{"tracks", {{{"id", "before"}}, element, {{"id", "after"}}}}}.dump());
+    EXPECT_EQ(ids(host.search("x")), std::vector<std::string>{"before"});
+  }
+}
+
+TEST_F(Catalogue, FolderIdsAndSearchTextAreEscapedWhileSearchKeepsTheFolderOpenedLast) {
+  signIn();
+  for (const char *folder : std::initializer_list<const char *>{"@crate:12", nullptr, "Salsa & Son", "@fav"}) {
+    host.open(folder);
+  }
+  host.search("año nuevo");
+  host.search(nullptr);
+  const std::string token = "&access_token=acc-1";
+  EXPECT_EQ(sent("/vdj/tracks"), (std::vector<std::string>{
+                                     "/vdj/tracks?genero=%40crate%3A12" + token,
+                                     "/vdj/tracks?genero=" + token,
+                                     "/vdj/tracks?genero=Salsa%20%26%20Son" + token,
+                                     "/vdj/tracks?genero=%40fav" + token,
+                                     "/vdj/tracks?q=a%C3%B1o%20nuevo" + token,
+                                     "/vdj/tracks?q=" + token}));
+  EXPECT_EQ(host.menu("t001").at(0), "Quitar de Me gusta") << "the favourites were opened last";
+}
+
+TEST_F(Catalogue, SavedTrackPlaysFromDiskUntilItsFileIsGoneAndEveryPlayIsReported) {
+  signIn();
+  const std::string path = home.offline("Ana - Luna (1).mp3");
+  home.write(path, "audio");
+  home.write(home.support("Tornavoz-cache-index.json"), json{{"t001", path}}.dump());
+
+  host::StreamAnswer local = host.play("t001");
+  EXPECT_EQ(local.result, 0);
+  EXPECT_EQ(local.url, "file://" + path) << "spaces kept as they are";
+  EXPECT_EQ(local.error, std::nullopt);
+  EXPECT_TRUE(sent("/vdj/resolve").empty());
+
+  std::remove(path.c_str());
+  host::StreamAnswer streamed = host.play("t001");
+  EXPECT_EQ(streamed.result, 0);
+  EXPECT_EQ(streamed.url, service.origin() + "/demo/media/t001.wav");
+  EXPECT_EQ(sent("/vdj/resolve"), std::vector<std::string>{"/vdj/resolve?file=t001&access_token=acc-1"});
+  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 2));
+  EXPECT_EQ(sent("/vdj/played"), std::vector<std::string>(2, "/vdj/played?file=t001&access_token=acc-1"));
+
+  // The address comes from the final answer of a redirected request.
+  service.api("/vdj/resolve", [](const demo::Request &, httplib::Response &res) {
+    res.set_redirect("/moved", 302);
+  });
+  service.on("GET", "/moved", [](const demo::Request &, httplib::Response &res) {
+    res.set_content(R"({"url":"https://cdn.example/a b?sig=a%2Fb"})", "application/json");
+  });
+  EXPECT_EQ(host.play("t 2").url, "https://cdn.example/a b?sig=a%2Fb");
+  EXPECT_EQ(sent("/vdj/resolve").back(), "/vdj/resolve?file=t%202&access_token=acc-1");
+}
+
+TEST_F(Catalogue, EachFailedResolutionHasItsTextAndTheEmptyIdGoesUnreported) {
+  signIn("acc-1", "ref-1", /*expired=*/true);  // every request is refused, even after renewal
+  service.on("POST", kApi + "/oauth/token", [](const demo::Request &, httplib::Response &res) {
+    res.set_content(R"({"access_token":"also-refused"})", "application/json");
+  });
+  service.api("/vdj/played", 200, "{}");
+  host::StreamAnswer refused = host.play("t1");
+  EXPECT_EQ(refused.result, 1);
+  EXPECT_EQ(refused.error, kRefused);
+  EXPECT_EQ(sent("/vdj/resolve").size(), 2u) << "the first try and one repeat";
+
+  const std::tuple<int, std::string, const char *> cases[] = {
+      {404, "", kRefused},
+      {200, "no es JSON", kInvalid},
+      {200, R"(["https://cdn/x"])", kInvalid},
+      {200, R"({"url":5})", kInvalid},
+      {200, R"({"url":""})", kNoUrl},
+      {200, R"({})", kNoUrl},
+  };
+  for (const auto &[status, body, text] : cases) {
+    SCOPED_TRACE(std::to_string(status) + " " + body);
+    service.api("/vdj/resolve", status, body);
+    host::StreamAnswer a = host.play("t1");
+    EXPECT_EQ(a.result, 1);
+    EXPECT_EQ(a.error, text);
+    EXPECT_EQ(a.url, std::nullopt);
+  }
+  // No report for an empty id; one would have been started before this one.
+  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 1 + std::size(cases)));
+  service.api("/vdj/resolve", 200, R"({"url":"https://cdn/x"})");
+  service.clearRequests();
+  EXPECT_EQ(host.play(nullptr).result, 0);
+  EXPECT_EQ(host.play("").result, 0);
+  host.play("marker");
+  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 1));
+  EXPECT_EQ(sent("/vdj/resolve")[0], "/vdj/resolve?file=&access_token=also-refused");
+  EXPECT_EQ(sent("/vdj/played"), std::vector<std::string>{"/vdj/played?file=marker&access_token=also-refused"});
+}
