@@ -12,11 +12,13 @@
 // dismissed, and the simulator stands in for the web browser: it reads the
 // sign-in address from the plug-in's log and fetches it, following the
 // redirect back to the plug-in's listener.
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -153,6 +155,25 @@ bool onlyTheUserMayOpen(const std::string &path) {
   }
   LocalFree(descriptor);
   return userIn && !othersIn;
+}
+
+// Windows' own id of this installation, in lower case; empty when there is none.
+std::string machineGuid() {
+  wchar_t value[64];
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
+                   RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+    return "";
+  }
+  std::string guid = utf8(value);
+  for (auto &c : guid) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return guid;
+}
+
+std::string computerName() {
+  wchar_t name[256];
+  DWORD size = 256;
+  return GetComputerNameExW(ComputerNameDnsHostname, name, &size) ? utf8(name) : "";
 }
 
 std::string escape(const std::string &text) {
@@ -552,11 +573,13 @@ int run(const Session &s, const std::wstring &modulePath) {
         "connections " +
             std::to_string(get->connection) + " and " + std::to_string(download->connection) + ")");
   const SeenRequest *post = find(seen, "POST", std::string(kApi) + "/oauth/token");
-  const std::string form = "grant_type=authorization_code&code=relay-code&device=";
+  const std::string form = "grant_type=authorization_code&code=relay-code&device=" + machineGuid() +
+                           "&device_name=" + escape(computerName());
   check(post && post->header("content-type") == "application/x-www-form-urlencoded" &&
-            post->header("user-agent") == "Tornavoz-VDJ/1.0" &&
-            post->body.compare(0, form.size(), form) == 0,
-        "the grant is a form POST with the user agent (body " + (post ? post->body : "none") + ")");
+            post->header("user-agent") == "Tornavoz-VDJ/1.0" && post->body == form,
+        "the grant is a form POST with the user agent, the device being the machine's GUID in "
+        "lower case and the computer's name (body " +
+            (post ? post->body : "none") + ")");
   check(!find(seenNext, "POST", ""), "the POST was not sent on to the redirect's target");
 
   check(p.folder("tvoz-big-fits").size() == 1, "an answer of exactly 64 MiB is taken");
