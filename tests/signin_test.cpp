@@ -99,6 +99,7 @@ TEST_F(Signin, BrowserComesBackPastAnIdleConnectionAndTheCodeIsTradedForTokens) 
   auto browser = std::async(std::launch::async, [&] {
     httplib::Client client(service.origin());
     client.set_follow_location(true);
+    client.set_read_timeout(std::chrono::seconds(20));  // the idle connection holds it 5 s
     auto res = client.Get(url.substr(service.origin().size()).c_str());
     return res ? res->body : std::string("<no answer>");
   });
