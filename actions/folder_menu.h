@@ -1,7 +1,10 @@
-// The context menu of a folder: deleting a playlist folder, and choosing the
-// offline download folder. No state is kept between the two calls: the
-// position is read again from the folder id. Any thread; runFolderMenu blocks
-// while a dialog is open and during the deletion request.
+// The context menu of a folder: deleting a playlist folder, choosing the
+// offline download folder, saving the whole folder for offline play in the
+// background, and, on the offline folder, removing every saved track. No
+// state is kept between the two calls: the position is read again from the
+// folder id. Any thread; runFolderMenu blocks while a dialog is open, during
+// the deletion request and while the folder to save is listed, never while
+// its tracks download.
 #pragma once
 
 #include <cstdint>

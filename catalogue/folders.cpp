@@ -1,23 +1,24 @@
 #include "catalogue/folders.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "catalogue/tracks.h"
 #include "core/json_fields.h"
+#include "offline/saved_tracks.h"
 #include "service/api.h"
 
 namespace tvoz {
 
-std::vector<FolderEntry> listFolders() {
-  HttpResult answer = apiGet("/vdj/folders");
-  if (answer.status != 200) return {};
-  return readFolders(answer.body);
-}
+namespace {
 
-std::vector<FolderEntry> readFolders(const std::string &body) {
-  std::vector<FolderEntry> folders;
+// The folders of a body; nothing when it is not a JSON object at all.
+std::optional<std::vector<FolderEntry>> readTree(const std::string &body) {
   auto root = parseJson(body);
-  if (!root) return folders;
+  if (!root || !root->is_object()) return std::nullopt;
+  std::vector<FolderEntry> folders;
   try {
+    // A bad element ends the listing; the folders before it stay with the host.
     forEachElement(memberOf(*root, "folders"), [&folders](const json &folder) {
       std::string id = readString(folder, "id");
       std::string name = readString(folder, "name");
@@ -31,6 +32,24 @@ std::vector<FolderEntry> readFolders(const std::string &body) {
   } catch (const json::exception &) {
   }
   return folders;
+}
+
+}  // namespace
+
+std::vector<FolderEntry> listFolders() {
+  HttpResult answer = apiGet("/vdj/folders");
+  if (answer.status == 200) {
+    if (auto tree = readTree(answer.body)) return std::move(*tree);
+  }
+  // No tree to be had, as at a venue whose network is down: the saved
+  // tracks are still there to play.
+  const size_t saved = savedTracks().size();
+  if (saved == 0) return {};
+  return {{kOfflineFolder, "Sin conexion (" + std::to_string(saved) + ")"}};
+}
+
+std::vector<FolderEntry> readFolders(const std::string &body) {
+  return readTree(body).value_or(std::vector<FolderEntry>());
 }
 
 }  // namespace tvoz

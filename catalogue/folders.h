@@ -12,8 +12,9 @@ struct FolderEntry {
 };
 
 // The folders of "/vdj/folders" in the service's order; a folder without id
-// is left out and a malformed folder ends the list. Empty when the request
-// fails. Blocks for one request; any thread; keeps no state.
+// is left out and a malformed folder ends the list. When the service brings
+// no usable tree, the offline folder "Sin conexion (N)" alone if N saved
+// copies exist, else nothing. Blocks for one request; any thread.
 std::vector<FolderEntry> listFolders();
 
 // The folders of a "/vdj/folders" answer's body, as listFolders gives them.

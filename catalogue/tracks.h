@@ -9,20 +9,22 @@
 #include <vector>
 
 #include "core/json_fields.h"
+#include "core/state.h"
 
 namespace tvoz {
 
-// One track as the host lists it.
-struct TrackEntry {
-  std::string id, title, artist, remix, genre, cover;
-  float bpm = 0;
-  bool video = false;
-};
+// The folder of the tracks saved for offline play, listed without the network.
+constexpr const char *kOfflineFolder = "@offline";
 
 // The tracks of a folder; remembers it as the folder opened last (before the
-// request, whatever its outcome). Empty when the request fails.
+// request, whatever its outcome). Empty when the request fails. The offline
+// folder lists every saved track whose copy exists, newest save first.
 std::vector<TrackEntry> openFolder(const std::string &folderId);
-// The tracks matching `text`; the folder opened last stays as it was.
+// The same request without remembering the folder (a folder's own menu).
+std::vector<TrackEntry> folderTracks(const std::string &folderId);
+// The tracks matching `text`; the folder opened last stays as it was. When
+// the service brings no usable answer, the saved tracks whose title or
+// artist holds the text, ignoring case and accents, newest save first.
 std::vector<TrackEntry> searchTracks(const std::string &text);
 
 // The "tracks" of a listing answer's body, through addTracks. Whatever is

@@ -12,6 +12,7 @@ std::mutex g_trackMutex;
 std::map<std::string, std::string> g_trackNames;
 std::map<std::string, std::string> g_trackExt;
 std::string g_lastFolder;
+std::map<std::string, TrackEntry> g_trackFields;
 
 std::mutex g_menuMutex;
 std::vector<int32_t> g_crateIds;

@@ -31,6 +31,13 @@ struct MenuAct {
   std::string arg;  // playlist id for ActCrateAdd / ActCrateRemove, else empty
 };
 
+// One track as a listing gave it to the host.
+struct TrackEntry {
+  std::string id, title, artist, remix, genre, cover;
+  float bpm = 0;
+  bool video = false;
+};
+
 // Tokens: use the functions of service/tokens.h, which take g_tokenMutex.
 extern std::mutex g_tokenMutex;
 extern std::string g_access;   // empty means signed out
@@ -41,6 +48,7 @@ extern std::mutex g_trackMutex;
 extern std::map<std::string, std::string> g_trackNames;  // track id -> display name
 extern std::map<std::string, std::string> g_trackExt;    // track id -> extension
 extern std::string g_lastFolder;                          // folder opened last
+extern std::map<std::string, TrackEntry> g_trackFields;   // track id -> what the host was given
 
 // The track menu built last; guarded by g_menuMutex.
 extern std::mutex g_menuMutex;

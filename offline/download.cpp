@@ -1,6 +1,7 @@
 #include "offline/download.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,8 @@
 #include "core/platform.h"
 #include "core/state.h"
 #include "offline/cache_index.h"
+#include "offline/folder_save.h"
+#include "offline/saved_tracks.h"
 #include "service/api.h"
 #include "service/http.h"
 #include "service/tokens.h"
@@ -22,6 +25,7 @@ namespace {
 
 constexpr size_t kMaxNameBytes = 120;
 constexpr long kTransferSeconds = 120;
+constexpr long kStallSeconds = 30;
 
 bool reservedInFileNames(unsigned char c) {
   switch (c) {
@@ -157,18 +161,19 @@ struct Attempt {
   std::unique_ptr<PartFile> part;
 };
 
-Attempt attempt(const std::string &dir, const std::string &url, const std::string &token) {
+Attempt attempt(const std::string &dir, const std::string &url, const std::string &token,
+                const TransferLimit &limit) {
   Attempt a;
   a.part = std::make_unique<PartFile>(dir);
   if (!a.part->ok()) return a;
   PartFile &part = *a.part;
   a.transfer = httpDownload(withToken(url, token), token,
                             [&part](const char *data, size_t size) { return part.write(data, size); },
-                            {kTransferSeconds, 0});
+                            limit);
   return a;
 }
 
-int download(const std::string &id) {
+int download(const std::string &id, const TransferLimit &limit) {
   TrackFileName file = fileNameOf(id);
   const std::string dir = cacheDir();
   makeDir(dir);  // one level; an error shows when the file is created
@@ -177,29 +182,82 @@ int download(const std::string &id) {
 
   // One read of the token, so the query and the header carry the same one.
   const std::string token = accessToken();
-  Attempt a = attempt(dir, url, token);
+  Attempt a = attempt(dir, url, token, limit);
   if (!a.part->ok()) return failDownload(0);
   // A token that expired between the menu and the choice: renewed once, as
   // every other request does.
   if (a.transfer.status == 401) {
-    if (auto fresh = refreshAfter(token)) a = attempt(dir, url, *fresh);
+    if (auto fresh = refreshAfter(token)) a = attempt(dir, url, *fresh, limit);
   }
   const bool written = a.part->close();
   if (!a.transfer.completed || a.transfer.status >= 400 || !written ||
       !a.part->moveTo(target.path())) {
     return failDownload(a.transfer.status);
   }
+  // What the track was first, then that it is saved: a track the index
+  // shows always has its description, even after a kill in between.
+  rememberSaved(id, target.path());
   cacheIndexSet(id, target.path());
   return 0;
 }
 
 int removeCopy(const std::string &id, const std::string &path) {
+  dropFromBackgroundSaves(id);
   removeFile(path);  // a copy already gone is no reason to keep the entry
   cacheIndexErase(id);
+  forgetSaved(id);
   return 0;
 }
 
+// Tracks being saved right now: one save per track at a time, so that a
+// folder save and a single save never write one file twice or leave two
+// copies.
+class TrackClaim {
+ public:
+  // Waits for another save of `id` to end when `wait`, else gives up at once.
+  TrackClaim(const std::string &id, bool wait) : id_(id) {
+    std::unique_lock<std::mutex> lock(mutex());
+    if (wait) ended().wait(lock, [&] { return claimed().count(id) == 0; });
+    held_ = claimed().insert(id).second;
+  }
+  ~TrackClaim() {
+    if (!held_) return;
+    std::lock_guard<std::mutex> lock(mutex());
+    claimed().erase(id_);
+    ended().notify_all();
+  }
+  TrackClaim(const TrackClaim &) = delete;
+  TrackClaim &operator=(const TrackClaim &) = delete;
+  bool held() const { return held_; }
+
+ private:
+  static std::mutex &mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::condition_variable &ended() {
+    static std::condition_variable c;
+    return c;
+  }
+  static std::set<std::string> &claimed() {
+    static std::set<std::string> c;
+    return c;
+  }
+
+  std::string id_;
+  bool held_ = false;
+};
+
 }  // namespace
+
+int saveTrack(const std::string &id, bool inBackground) {
+  TrackClaim claim(id, /*wait=*/inBackground);
+  if (!claim.held()) return 0;  // the folder save is fetching it right now
+  if (inBackground && !cachedFileFor(id).empty()) return 0;  // saved meanwhile
+  // The host's thread waits for its save, so the whole transfer has a time
+  // limit; no one waits for a background save, which only has to progress.
+  return download(id, inBackground ? TransferLimit{0, kStallSeconds} : TransferLimit{kTransferSeconds, 0});
+}
 
 std::string safeFileName(const std::string &displayName) {
   std::string name = cleanFileNamePart(displayName);
@@ -211,7 +269,7 @@ std::string safeExtension(const std::string &extension) { return cleanFileNamePa
 int offlineToggle(const std::string &id) {
   std::string cached = cachedFileFor(id);
   if (!cached.empty()) return removeCopy(id, cached);
-  return download(id);
+  return saveTrack(id, false);
 }
 
 }  // namespace tvoz

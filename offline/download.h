@@ -18,6 +18,13 @@ namespace tvoz {
 // the log line "descarga offline falló: http <code>" when it failed.
 int offlineToggle(const std::string &id);
 
+// Saves `id` as the single save does (0, or 1 after logging the failure).
+// On the host's thread (`inBackground` false) the transfer has 120 seconds
+// and a save of the same track already under way makes it return 0 at once;
+// in the background it waits for that other save, skips a track saved
+// meanwhile, and is abandoned only when no byte arrives for 30 seconds.
+int saveTrack(const std::string &id, bool inBackground);
+
 // The file name made of a display name: reserved characters to "-", control
 // characters dropped, leading blanks and trailing dots and blanks trimmed, at
 // most 120 bytes (cut before a multi-byte character that would not fit whole),

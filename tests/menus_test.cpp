@@ -10,6 +10,7 @@ namespace {
 using Labels = std::vector<std::string>;
 const std::string kToken = "&access_token=acc-1";
 constexpr const char *kPickFolder = "Elegir carpeta de descargas offline...";
+constexpr const char *kSaveFolder = "Guardar carpeta sin conexion";
 
 class Menus : public Scenario {
  protected:
@@ -97,7 +98,7 @@ TEST_F(Menus, NewPlaylistTakesTheNameTheDjTyped) {
 }
 
 TEST_F(Menus, FolderMenuDeletesAPlaylistOnlyWhenConfirmedAndStoresTheChosenFolder) {
-  const Labels playlist{"Borrar esta playlist", kPickFolder}, other{kPickFolder};
+  const Labels playlist{"Borrar esta playlist", kPickFolder, kSaveFolder}, other{kPickFolder, kSaveFolder};
   const std::pair<const char *, Labels> menus[] = {{"@crate:12", playlist}, {"@crate:", playlist},
                                                    {"@fav", other}, {"x@crate:1", other},
                                                    {"@CRATE:1", other}, {nullptr, other}};
@@ -112,8 +113,8 @@ TEST_F(Menus, FolderMenuDeletesAPlaylistOnlyWhenConfirmedAndStoresTheChosenFolde
   host.folderChoose("@crate:7+x", 0);
   host.folderChoose("@crate:", 0);
   EXPECT_EQ(library(), (Labels{"/vdj/crate-del?crate=7+x" + kToken, "/vdj/crate-del?crate=" + kToken}));
-  host.folderChoose("@fav", 1);  // positions without an entry open nothing
-  host.folderChoose("@crate:7", 2);
+  host.folderChoose("@fav", 2);  // positions without an entry open nothing
+  host.folderChoose("@crate:7", 3);
   EXPECT_EQ(desktop.calls("zenity").size(), 3u);
 
   desktop.answer("zenity", 1);  // the picker closed without a choice

@@ -68,12 +68,13 @@ TEST_F(Offline, SaveFollowsRedirectsThenPlaysFromDiskAndRemovalDeletesTheCopy) {
 TEST_F(Offline, NamesComeFromTheLatestListingOrTheIdAndTravelWithoutCredentialsWhenSignedOut) {
   list(json::array({{{"id", "c"}, {"title", "Sol"}, {"ext", "wav"}},
                     {{"id", "c"}, {"title", "Sol (Remix)"}, {"ext", "m4a"}},  // the later one wins
+                    {{"id", "e"}, {"title", "Eco"}, {"ext", "/../../x"}},     // cannot leave the folder
                     {{"id", "d"}, {"title", "Mar"}, {"ext", 5}}}));           // named, no extension
   // A member that is not a path counts as no copy.
   home.write(home.support("Tornavoz-cache-index.json"), R"({"x/9":5})");
   serve(200, "ID3-audio");
-  for (const char *id : {"c", "d", "x/9"}) ASSERT_EQ(toggle(id), 0) << id;
-  EXPECT_EQ(offlineFolder(), (std::vector<std::string>{"Mar.mp3", "Sol (Remix).m4a", "x-9.mp3"}));
+  for (const char *id : {"c", "d", "e", "x/9"}) ASSERT_EQ(toggle(id), 0) << id;
+  EXPECT_EQ(offlineFolder(), (std::vector<std::string>{"Eco.-..-..-x", "Mar.mp3", "Sol (Remix).m4a", "x-9.mp3"}));
   EXPECT_EQ(sent("/download").back(), "/download?file=x%2F9");
   EXPECT_FALSE(service.apiRequests("/download").back().hasHeader("Authorization"));
   EXPECT_EQ(index()["x/9"], home.offline("x-9.mp3"));
@@ -92,7 +93,7 @@ TEST_F(Offline, FailedSaveLogsTheStatusAndKeepsEarlierFilesWhileAnExpiredTokenIs
     std::function<void()> arrange;
     const char *logLine;
   } cases[] = {
-      {"not found", [&] { serve(404, "{\"message\":\"no\"}"); }, "descarga offline falló: http 404"},
+      {"refused", [&] { serve(400, "{\"message\":\"no\"}"); }, "descarga offline falló: http 400"},
       {"empty body", [&] { serve(200, ""); }, "descarga offline falló: http 200"},
       {"cut mid-body",
        [&] {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/text.h"
+
 namespace demo {
 
 namespace {
@@ -55,30 +57,6 @@ auto crateIn(Crates &crates, const std::string &id) -> decltype(&crates.front())
 }
 
 }  // namespace
-
-std::string foldForSearch(const std::string &text) {
-  // Two-byte UTF-8 forms of the accented letters a Spanish title may hold.
-  static const std::pair<const char *, char> accents[] = {
-      {"á", 'a'}, {"é", 'e'}, {"í", 'i'}, {"ó", 'o'}, {"ú", 'u'}, {"ü", 'u'}, {"ñ", 'n'},
-      {"Á", 'a'}, {"É", 'e'}, {"Í", 'i'}, {"Ó", 'o'}, {"Ú", 'u'}, {"Ü", 'u'}, {"Ñ", 'n'},
-  };
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    bool replaced = false;
-    for (const auto &[from, to] : accents) {
-      if (text.compare(i, 2, from) == 0) {
-        out += to;
-        i += 2;
-        replaced = true;
-        break;
-      }
-    }
-    if (replaced) continue;
-    char c = text[i++];
-    out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  return out;
-}
 
 Catalogue::Catalogue(std::string origin) : origin_(std::move(origin)) {
   genres_ = {
@@ -191,10 +169,10 @@ Reply Catalogue::folderTracks(const std::string &folderId) const {
 
 json Catalogue::search(const std::string &text) const {
   json list = json::array();
-  std::string needle = foldForSearch(text);
+  std::string needle = tvoz::foldForSearch(text);
   if (needle.empty()) return {{"tracks", list}};
   for (const auto &t : tracks_) {
-    std::string hay = foldForSearch(t.title + "\n" + t.artist + "\n" + t.remix + "\n" +
+    std::string hay = tvoz::foldForSearch(t.title + "\n" + t.artist + "\n" + t.remix + "\n" +
                                     genres_[t.genre].name);
     if (hay.find(needle) != std::string::npos) list.push_back(trackJson(t));
     if (list.size() == kSearchLimit) break;

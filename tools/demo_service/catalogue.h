@@ -93,7 +93,5 @@ class Catalogue {
   std::map<std::string, int> plays_;
 };
 
-// Lower case with the Spanish accents removed, for matching search text.
-std::string foldForSearch(const std::string &text);
 
 }  // namespace demo

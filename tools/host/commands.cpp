@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <exception>
 #include <functional>
 #include <sstream>
@@ -15,6 +17,7 @@ namespace {
 
 constexpr auto kLoginWait = std::chrono::seconds(20);
 constexpr auto kLoginPoll = std::chrono::milliseconds(100);
+constexpr auto kAwaitWait = std::chrono::seconds(60);
 
 using Args = std::vector<std::string>;
 using Action = std::function<int(Session &, const Args &, std::ostream &, std::ostream &)>;
@@ -197,6 +200,27 @@ int folderChoose(Session &s, const Args &a, std::ostream &out, std::ostream &err
                       pluginOf(s).folderChoose(s.menuFolder.c_str(), index));
 }
 
+// The plug-in works on in the background (a folder saved for offline play)
+// only while the host process lives; this keeps it alive until the log says
+// the work is done.
+int awaitLog(Session &, const Args &a, std::ostream &out, std::ostream &) {
+  const char *home = std::getenv("HOME");
+  const std::string log = std::string(home ? home : "/tmp") + "/Library/Application Support/VirtualDJ/Tornavoz.log";
+  const auto deadline = std::chrono::steady_clock::now() + kAwaitWait;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+      if (line == a[0]) {
+        out << "log: " << line << '\n';
+        return kOk;
+      }
+    }
+    std::this_thread::sleep_for(kLoginPoll);
+  }
+  out << "not in the log after " << kAwaitWait.count() << " s: " << a[0] << '\n';
+  return kFailed;
+}
+
 int help(Session &, const Args &, std::ostream &out, std::ostream &) {
   out << commandHelp();
   return kOk;
@@ -218,6 +242,7 @@ const std::vector<Command> &commands() {
       {"folder-choose", "N", 1, false, "run entry N of the folder menu shown last", folderChoose},
       {"oauth", "ACCESS REFRESH CODE ERROR", 4, false,
        "hand the plug-in the host's own OAuth result (\"-\" for none)", oauth},
+      {"await-log", "LINE", 1, true, "wait (up to 60 s) until the plug-in's log holds LINE", awaitLog},
       {"help", "", 0, false, "this list", help},
   };
   return table;
