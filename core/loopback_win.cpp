@@ -1,12 +1,12 @@
-#include "core/loopback.h"
-
 #include <algorithm>
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
-namespace tvoz {
+#include "core/loopback_socket.h"
+
+namespace tvoz::loopback {
 
 namespace {
 
@@ -20,22 +20,7 @@ bool winsockReady() {
   return ready;
 }
 
-class Socket {
- public:
-  explicit Socket(SOCKET s = INVALID_SOCKET) : s_(s) {}
-  ~Socket() { reset(); }
-  Socket(const Socket &) = delete;
-  Socket &operator=(const Socket &) = delete;
-  SOCKET get() const { return s_; }
-  bool ok() const { return s_ != INVALID_SOCKET; }
-  void reset(SOCKET s = INVALID_SOCKET) {
-    if (ok()) ::closesocket(s_);
-    s_ = s;
-  }
-
- private:
-  SOCKET s_;
-};
+SOCKET native(Handle s) { return static_cast<SOCKET>(s); }
 
 // Sockets must not reach the programs the plug-in or the host starts (the
 // browser and what it launches would hold the port open).
@@ -43,49 +28,25 @@ void notInherited(SOCKET s) {
   ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
 }
 
-// Waits until `s` is readable (a connection to accept, or data) or `until`;
-// false on time-out or error.
-bool readable(SOCKET s, std::chrono::steady_clock::time_point until) {
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    const long long wait = std::min<long long>(left.count(), 60000);
-    timeval tv{static_cast<long>(wait / 1000), static_cast<long>((wait % 1000) * 1000)};
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    int n = ::select(0, &set, nullptr, nullptr, &tv);
-    if (n > 0) return true;
-    if (n < 0 && ::WSAGetLastError() != WSAEINTR) return false;
-  }
-}
-
 }  // namespace
 
-struct LoopbackListener::Impl {
-  Socket listener;
-  Socket connection;
-  Failure failure = Failure::None;
-  int port = 0;
-};
+void closeSocket(Handle s) { ::closesocket(native(s)); }
 
-LoopbackListener::LoopbackListener() : impl_(new Impl) {
+Opened openListener() {
+  Opened o;
   if (!winsockReady()) {
-    impl_->failure = Failure::Socket;
-    return;
+    o.failure = LoopbackListener::Failure::Socket;
+    return o;
   }
-  impl_->listener.reset(::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
-  if (!impl_->listener.ok()) {
-    // Windows before 7 SP1 does not know the flag.
-    impl_->listener.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  // Windows before 7 SP1 does not know the flag.
+  if (s == INVALID_SOCKET) s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) {
+    o.failure = LoopbackListener::Failure::Socket;
+    return o;
   }
-  const SOCKET s = impl_->listener.get();
-  if (!impl_->listener.ok()) {
-    impl_->failure = Failure::Socket;
-    return;
-  }
+  o.socket = static_cast<Handle>(s);
   notInherited(s);
   // What SO_REUSEADDR gives elsewhere (no wait for an old connection's
   // TIME_WAIT) is Windows' default; Windows' own SO_REUSEADDR would instead
@@ -101,49 +62,44 @@ LoopbackListener::LoopbackListener() : impl_(new Impl) {
   // Without the port read back there is no address to redirect to.
   if (::bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
       ::getsockname(s, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-    impl_->failure = Failure::Bind;
-    return;
+    o.failure = LoopbackListener::Failure::Bind;
+    return o;
   }
-  impl_->port = ntohs(addr.sin_port);
-  if (::listen(s, 1) != 0) impl_->failure = Failure::Listen;
+  o.port = ntohs(addr.sin_port);
+  if (::listen(s, 1) != 0) o.failure = LoopbackListener::Failure::Listen;
+  return o;
 }
 
-LoopbackListener::~LoopbackListener() = default;
-LoopbackListener::LoopbackListener(LoopbackListener &&) noexcept = default;
-LoopbackListener &LoopbackListener::operator=(LoopbackListener &&) noexcept = default;
-
-LoopbackListener::Failure LoopbackListener::failure() const { return impl_->failure; }
-
-int LoopbackListener::port() const { return impl_->port; }
-
-std::optional<std::string> LoopbackListener::awaitRequest(
-    std::chrono::steady_clock::time_point deadline, std::chrono::milliseconds idle,
-    size_t maxBytes) {
-  std::string buffer(maxBytes, '\0');
-  const int want = static_cast<int>(std::min<size_t>(maxBytes, 1 << 30));
-  while (readable(impl_->listener.get(), deadline)) {
-    SOCKET s = ::accept(impl_->listener.get(), nullptr, nullptr);
-    if (s == INVALID_SOCKET) continue;  // the peer gave up before it was taken
-    impl_->connection.reset(s);
-    notInherited(s);
-    if (readable(s, std::min(deadline, std::chrono::steady_clock::now() + idle))) {
-      int n = ::recv(s, buffer.data(), want, 0);
-      if (n > 0) {
-        buffer.resize(static_cast<size_t>(n));
-        return buffer;
-      }
-    }
-    impl_->connection.reset();
+bool readable(Handle s, std::chrono::steady_clock::time_point until) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    const long long wait = std::min<long long>(left.count(), 60000);
+    timeval tv{static_cast<long>(wait / 1000), static_cast<long>((wait % 1000) * 1000)};
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(native(s), &set);
+    int n = ::select(0, &set, nullptr, nullptr, &tv);
+    if (n > 0) return true;
+    if (n < 0 && ::WSAGetLastError() != WSAEINTR) return false;
   }
-  return std::nullopt;
 }
 
-void LoopbackListener::reply(const std::string &bytes) {
-  if (!impl_->connection.ok()) return;
-  // Windows raises no signal for a peer that has gone: the send just fails.
-  ::send(impl_->connection.get(), bytes.data(),
-         static_cast<int>(std::min<size_t>(bytes.size(), 1 << 30)), 0);
-  impl_->connection.reset();
+Handle acceptConnection(Handle listener) {
+  SOCKET s = ::accept(native(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return kNone;
+  notInherited(s);
+  return static_cast<Handle>(s);
 }
 
-}  // namespace tvoz
+long receiveOnce(Handle s, std::string &buffer) {
+  return ::recv(native(s), buffer.data(), static_cast<int>(std::min<size_t>(buffer.size(), 1 << 30)), 0);
+}
+
+// Windows raises no signal for a peer that has gone: the send just fails.
+void sendOnce(Handle s, const std::string &bytes) {
+  ::send(native(s), bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), 1 << 30)), 0);
+}
+
+}  // namespace tvoz::loopback

@@ -630,8 +630,9 @@ int run(const Session &s, const std::wstring &modulePath) {
     ContextMenu menu;
     check(p.slot().GetFolderContextMenu(p.object(), playlist.c_str(), &menu) == 0 &&
               menu.labels == std::vector<std::string>{"Borrar esta playlist",
-                                                      "Elegir carpeta de descargas offline..."},
-          "GetFolderContextMenu (slot 18) offers the playlist's two entries");
+                                                      "Elegir carpeta de descargas offline...",
+                                                      "Guardar carpeta sin conexion"},
+          "GetFolderContextMenu (slot 18) offers the playlist's three entries");
   }
   check(p.slot().OnFolderContextMenu(p.object(), playlist.c_str(), kGarbage | 0) == 0,
         "OnFolderContextMenu (slot 19) answers 0 for \"Borrar esta playlist\"");
