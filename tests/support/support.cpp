@@ -136,7 +136,7 @@ bool waitInFolder(const std::string &folder, const std::function<bool()> &done,
     ~Closer() { ::close(fd); }
   } closer{fd};
   // Watch first, then look: a change between the two cannot be missed.
-  if (::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY) < 0) {
+  if (::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY | IN_DELETE) < 0) {
     throw std::runtime_error("cannot watch " + folder);
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
