@@ -1,0 +1,408 @@
+// tvoz-bench: the built plug-in, loaded by the host simulator and talking to
+// the service simulator, held to three limits:
+//   listing   GetFolder of a 20,000-track answer costs at most twice parsing it
+//   clicks    through a distant service every kind of click, the first after
+//             loading included, waits at most 1.2 round trips
+//   download  a 256 MiB offline save runs at 0.8 x curl's speed or better and
+//             grows the peak resident memory by less than 16 MiB
+// Usage: tvoz-bench [listing] [clicks] [download] (all three by default); exits
+// 1 when a limit is missed or a run fails. Each run is a process of its own
+// (this program again, with an option): a freshly loaded module with an empty
+// connection pool, and memory figures that are its own.
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <netinet/tcp.h>
+#include <numeric>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/demo_service/routes.h"
+#include "tools/demo_service/service.h"
+#include "tools/host/plugin_host.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+const std::string kApi = demo::kApiBase;
+constexpr size_t kMiB = 1024 * 1024;
+constexpr auto kRoundTrip = std::chrono::milliseconds(40);
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// A throw-away HOME whose configuration points the plug-in at `origin`,
+// signed in with tokens the service accepts.
+struct Home {
+  Home(const std::string &origin, demo::Service &service) {
+    std::string tmpl = (fs::temp_directory_path() / "tvoz-bench-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path = tmpl;
+    ::setenv("HOME", path.c_str(), 1);
+    const std::string support = path + "/Library/Application Support/VirtualDJ";
+    fs::create_directories(support);
+    fs::create_directories(path + "/Music");  // the offline folder's parent
+    std::ofstream(support + "/Tornavoz.config") << json{{"service_origin", origin}}.dump();
+    std::ofstream(support + "/Tornavoz.tokens") << json{{"access", "a"}, {"refresh", "r"}}.dump();
+    service.tokens().add({"a", "r"}, std::chrono::hours(1));
+  }
+  ~Home() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
+// --- listing -----------------------------------------------------------------
+
+// A host list that only counts, so that the figure is the plug-in's work and
+// not the simulator's copying of every row.
+struct CountingList : hostabi::TracksList {
+  hostabi::HRESULT add(const char *, const char *, const char *, const char *, const char *,
+                       const char *, const char *, const char *, const char *, float, float, int,
+                       int, bool, bool) override {
+    ++count;
+    return 0;
+  }
+  size_t count = 0;
+};
+
+// The median of five runs, in ms of this thread's CPU time.
+double medianCpuMs(const std::function<void()> &run) {
+  std::vector<double> times;
+  for (int i = 0; i < 5; ++i) {
+    timespec a{}, b{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+    run();
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+    times.push_back(static_cast<double>(b.tv_sec - a.tv_sec) * 1e3 +
+                    static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e6);
+  }
+  std::nth_element(times.begin(), times.begin() + 2, times.end());
+  return times[2];
+}
+
+int listing() {
+  constexpr size_t kTracks = 20000;
+  json tracks = json::array();
+  for (size_t i = 0; i < kTracks; ++i) {
+    const std::string n = std::to_string(i);
+    tracks.push_back({{"id", "trk-" + n}, {"title", "Título " + n},
+                      {"artist", "Artista " + std::to_string(i % 500)},
+                      {"remix", i % 3 ? "" : "Extended Mix"}, {"genre", "Salsa"},
+                      {"cover", "https://cdn.example/covers/" + n + ".jpg"},
+                      {"bpm", 90.0 + static_cast<double>(i % 80) / 2}, {"video", i % 10 == 0},
+                      {"ext", i % 4 ? "mp3" : "m4a"}});
+  }
+  const std::string body = json{{"tracks", tracks}}.dump();
+  demo::Service service;
+  service.api("/vdj/tracks", [&body](const demo::Request &, httplib::Response &res) {
+    res.set_content(body, "application/json");
+  });
+  Home home(service.origin(), service);
+  host::PluginHost host(TVOZ_MODULE_PATH);
+
+  // The plug-in's work happens on the calling thread (the transfer, the
+  // parse, the adds); the service sends on threads of its own, so this
+  // thread's CPU time is the plug-in's cost.
+  bool whole = true;
+  auto getFolder = [&] {
+    CountingList list;
+    host.plugin().GetFolder("salsa", &list);
+    whole = whole && list.count == kTracks;
+  };
+  getFolder();  // the connection and the allocator's first growth are not the listing's
+  const double list = medianCpuMs(getFolder);
+  const double parse =
+      medianCpuMs([&] { whole = whole && json::parse(body)["tracks"].size() == kTracks; });
+  const double ratio = list / parse;
+  const bool ok = whole && ratio <= 2.0;
+  std::printf("Listing: one /vdj/tracks answer, %zu tracks of nine fields (%.1f MB);\n"
+              "medians of 5 of this thread's CPU time\n"
+              "  nlohmann parse alone          %7.1f ms\n"
+              "  GetFolder through the module  %7.1f ms  (transfer included)\n"
+              "  listing / parse               %7.2f     limit <= 2: %s\n\n",
+              kTracks, static_cast<double>(body.size()) / 1e6, parse, list, ratio,
+              !whole ? "FAIL (tracks missing)" : ok ? "ok" : "FAIL");
+  return ok ? 0 : 1;
+}
+
+// --- clicks ------------------------------------------------------------------
+
+// A relay on 127.0.0.1 makes loopback look like a distant network: each chunk,
+// either way, arrives one way's delay after it was sent (latency, not
+// bandwidth: chunks in flight overlap), and a new connection costs one more
+// round trip before its first byte, as a TCP handshake does.
+void pump(int from, int to, Clock::duration delay, Clock::time_point notBefore) {
+  std::deque<std::pair<Clock::time_point, std::string>> due;  // "": the sender closed
+  char buffer[64 * 1024];
+  for (bool open = true; open || !due.empty();) {
+    // Until the next chunk is due, to the nanosecond: milliseconds would add up.
+    const long long ns = due.empty() ? 0 : std::max<long long>(0, std::chrono::nanoseconds(
+                                               due.front().first - Clock::now()).count());
+    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    pollfd p{from, POLLIN, 0};
+    if (!open) {
+      std::this_thread::sleep_until(due.front().first);
+    } else if (::ppoll(&p, 1, due.empty() ? nullptr : &wait, nullptr) > 0) {
+      const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
+      open = n > 0;
+      due.emplace_back(std::max(Clock::now(), notBefore) + delay,
+                       std::string(buffer, open ? static_cast<size_t>(n) : 0));
+    }
+    for (; !due.empty() && due.front().first <= Clock::now(); due.pop_front()) {
+      const std::string &bytes = due.front().second;
+      if (bytes.empty()) ::shutdown(to, SHUT_WR);
+      for (size_t off = 0; off < bytes.size();) {
+        const ssize_t n = ::send(to, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        off += static_cast<size_t>(n);
+      }
+    }
+  }
+}
+
+sockaddr_in loopback(int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  return addr;
+}
+
+void relay(int client, int targetPort) {
+  const Clock::duration oneWay = kRoundTrip / 2;
+  const auto open = Clock::now() + 2 * oneWay;  // the handshake's round trip
+  const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in addr = loopback(targetPort);
+  const int one = 1;
+  ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  ::setsockopt(upstream, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (::connect(upstream, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0) {
+    std::thread back(pump, upstream, client, oneWay, Clock::time_point{});
+    pump(client, upstream, oneWay, open);
+    back.join();
+  }
+  ::close(upstream);
+  ::close(client);
+}
+
+std::atomic<int> g_connections{0};  // what the proxy accepted
+
+// The proxy's origin; its threads run until the process ends.
+std::string startDelayProxy(int targetPort) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = loopback(0);
+  socklen_t len = sizeof addr;
+  if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+      ::listen(listener, 64) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    throw std::runtime_error("delay proxy: cannot listen");
+  }
+  std::thread([listener, targetPort] {
+    for (;;) {
+      const int client = ::accept(listener, nullptr, nullptr);
+      if (client < 0) continue;
+      ++g_connections;
+      std::thread(relay, client, targetPort).detach();
+    }
+  }).detach();
+  return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+}
+
+int clicks(const std::string &kind, bool closing) {
+  demo::Service service;
+  // The anchor: what a new connection per request costs.
+  if (closing) service.server().set_keep_alive_max_count(1);
+  const std::string origin = service.origin();
+  Home home(startDelayProxy(std::stoi(origin.substr(origin.rfind(':') + 1))), service);
+  host::PluginHost host(TVOZ_MODULE_PATH);
+  const std::string folder = service.catalogue().genres().at(0).id;
+  const std::string track = service.catalogue().tracks().at(0).id;
+  const std::map<std::string, std::function<bool()>> kinds = {
+      {"GetFolderList", [&] { return !host.folders().empty(); }},
+      {"GetFolder", [&] { return !host.open(folder.c_str()).empty(); }},
+      {"GetContextMenu", [&] { return !host.menu(track.c_str()).empty(); }},
+      {"GetStreamUrl", [&] { return host.play(track.c_str()).url.has_value(); }}};
+  const auto &click = kinds.at(kind);
+
+  host.plugin();  // OnLoad: the update check's request opens the first connection
+  bool ok = service.waitFor(kApi + "/vdj/version", 1);
+  std::this_thread::sleep_for(2 * kRoundTrip);  // its answer comes back, the handle is pooled
+  std::vector<double> trips;
+  for (int i = 0; i < 20 && ok; ++i) {
+    const auto start = Clock::now();
+    ok = click();
+    trips.push_back(ms(Clock::now() - start) / ms(kRoundTrip));
+    // A DJ's pace: what the click left running (a play report) is over.
+    std::this_thread::sleep_for(2 * kRoundTrip);
+  }
+  const char *label = closing ? "closes every one" : "keeps them";
+  if (!ok) {
+    std::printf("  %-15s %-19s a click failed\n", kind.c_str(), label);
+    return 1;
+  }
+  const double after = std::accumulate(trips.begin() + 1, trips.end(), 0.0) / 19;
+  const double worst = *std::max_element(trips.begin() + 1, trips.end());
+  const bool pass = closing || (trips[0] <= 1.2 && after <= 1.2);
+  std::printf("  %-15s %-19s %6.2f %7.2f %7.2f %6d   %s\n", kind.c_str(), label, trips[0],
+              after, worst, g_connections.load(), closing ? "anchor" : pass ? "ok" : "FAIL");
+  return pass ? 0 : 1;
+}
+
+// --- download ----------------------------------------------------------------
+
+long statusKiB(const std::string &field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
+  }
+  return -1;
+}
+
+int download() {
+  constexpr size_t kBytes = 256 * kMiB;
+  demo::Service service;
+  // Generated bytes, never more than one chunk held; "warmup" gets 1 MiB.
+  service.api("/download", [](const demo::Request &r, httplib::Response &res) {
+    static const std::string chunk(256 * 1024, 'a');
+    const size_t size = r.query.find("file=warmup") == std::string::npos ? kBytes : kMiB;
+    res.set_content_provider(size, "audio/mpeg", [](size_t, size_t left, httplib::DataSink &sink) {
+      return sink.write(chunk.data(), std::min(left, chunk.size()));
+    });
+  });
+  Home home(service.origin(), service);
+  host::PluginHost host(TVOZ_MODULE_PATH);
+  const std::string url = service.origin() + kApi + "/download?file=bench";
+  const std::string saved = home.path + "/Music/Tornavoz/bench.mp3";  // never listed: its id
+  const std::string curlFile = home.path + "/curl.out";
+  // The save entry is the track menu's last; choosing it again removes the copy.
+  auto toggle = [&](const char *id) {
+    const auto labels = host.menu(id);
+    return !labels.empty() && host.choose(id, labels.size() - 1) == 0;
+  };
+  // The first transfer's one-time set-up is no part of the figures.
+  bool ok = toggle("warmup") && toggle("warmup");
+
+  double bestCurl = 1e9, bestPlugin = 1e9;
+  // curl's own transfer time, without starting its process.
+  auto runCurl = [&] {
+    const std::string command = "curl -s -S -o '" + curlFile +
+                                "' -w '%{time_total} %{size_download}' '" + url + "'";
+    double took = 0, size = 0;
+    FILE *p = ::popen(command.c_str(), "r");
+    ok = ok && p && std::fscanf(p, "%lf %lf", &took, &size) == 2 && size == kBytes;
+    ok = p && ::pclose(p) == 0 && ok;
+    fs::remove(curlFile);
+    if (ok) bestCurl = std::min(bestCurl, took);
+  };
+  long worstGrowthKiB = 0;
+  int runs = 0;
+  // Alternating who goes first evens out the page cache's write-back.
+  for (const auto start = Clock::now();
+       ok && runs < 7 && Clock::now() - start < std::chrono::seconds(60); ++runs) {
+    if (runs % 2 == 0) runCurl();
+    const auto labels = host.menu("bench");  // a click of its own, before the timing
+    // The kernel's peak mark starts again from the current RSS; where it
+    // cannot be reset the growth can only come out larger than it was.
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = statusKiB("VmRSS");
+    const auto t0 = Clock::now();
+    ok = ok && !labels.empty() && host.choose("bench", labels.size() - 1) == 0;
+    const double took = ms(Clock::now() - t0) / 1e3;
+    worstGrowthKiB = std::max(worstGrowthKiB, statusKiB("VmHWM") - before);
+    std::error_code e;
+    ok = ok && fs::file_size(saved, e) == kBytes && toggle("bench");
+    if (ok) bestPlugin = std::min(bestPlugin, took);
+    if (runs % 2 == 1) runCurl();
+  }
+  if (!ok) {
+    std::printf("Download: a transfer failed\n\n");
+    return 1;
+  }
+  const double curlRate = 256 / bestCurl, pluginRate = 256 / bestPlugin;
+  const double growth = static_cast<double>(worstGrowthKiB) / 1024;
+  const bool fast = pluginRate >= 0.8 * curlRate, small = growth < 16;
+  std::printf("Download: 256 MiB from a loopback server, best of %d\n"
+              "  curl -o (its own transfer time)   %7.0f MiB/s\n"
+              "  the track menu's save entry       %7.0f MiB/s\n"
+              "  plug-in / curl                    %7.2f     limit >= 0.8: %s\n"
+              "  peak resident growth (worst run)  %7.2f MiB limit < 16: %s\n\n",
+              runs, curlRate, pluginRate, pluginRate / curlRate, fast ? "ok" : "FAIL", growth,
+              small ? "ok" : "FAIL");
+  return fast && small ? 0 : 1;
+}
+
+// --- the runs, each in a process of its own ----------------------------------
+
+bool runChild(const std::string &args) {
+  std::fflush(stdout);
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  const int status = std::system(("'" + self + "' " + args).c_str());
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool measure(const std::string &name) {
+  if (name != "clicks") return runChild("--" + name);
+  std::printf("Clicks through a delay proxy (%d ms round trip, one more per new connection),\n"
+              "20 of each kind, the first right after loading; figures in round trips\n"
+              "  %-15s %-19s %6s %7s %7s %6s\n", static_cast<int>(kRoundTrip.count()), "click",
+              "service connections", "first", "after", "worst", "opened");
+  bool ok = true;
+  for (const char *kind : {"GetFolderList", "GetFolder", "GetContextMenu", "GetStreamUrl"}) {
+    for (const char *closing : {" 0", " 1"}) {
+      ok = runChild(std::string("--clicks ") + kind + closing) && ok;
+    }
+  }
+  std::printf("  limit: first and average after it <= 1.2, every kind: %s\n\n",
+              ok ? "ok" : "FAIL");
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() == 1 && args[0] == "--listing") return listing();
+    if (args.size() == 1 && args[0] == "--download") return download();
+    if (args.size() == 3 && args[0] == "--clicks") return clicks(args[1], args[2] == "1");
+  } catch (const std::exception &e) {
+    std::printf("tvoz-bench: %s\n", e.what());
+    return 2;
+  }
+  const std::vector<std::string> all = {"listing", "clicks", "download"};
+  const std::vector<std::string> names = args.empty() ? all : args;
+  for (const auto &n : names) {
+    if (std::find(all.begin(), all.end(), n) == all.end()) {
+      std::fprintf(stderr, "usage: tvoz-bench [listing] [clicks] [download]\n");
+      return 2;
+    }
+  }
+  double load = 0;
+  ::getloadavg(&load, 1);
+  std::printf("tvoz-bench: %u cores, load average %.1f\n\n", std::thread::hardware_concurrency(),
+              load);
+  size_t failed = 0;
+  for (const auto &n : names) failed += !measure(n);
+  std::printf("%s: %zu of %zu measures within their limits\n", failed ? "FAIL" : "PASS",
+              names.size() - failed, names.size());
+  return failed ? 1 : 0;
+}
