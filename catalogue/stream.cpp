@@ -8,6 +8,7 @@
 #include "core/json_fields.h"
 #include "offline/cache_index.h"
 #include "service/api.h"
+#include "service/http.h"
 #include "service/url.h"
 
 namespace tvoz {
@@ -37,6 +38,7 @@ void logPlay(const std::string &id) {
     std::thread([id] {
       // Nobody waits for this thread: whatever happens ends here.
       try {
+        BackgroundTransfers background;
         apiGet("/vdj/played?file=" + urlEscape(id));
       } catch (...) {
       }

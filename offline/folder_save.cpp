@@ -8,6 +8,7 @@
 #include "core/local_files.h"
 #include "offline/cache_index.h"
 #include "offline/download.h"
+#include "service/http.h"
 
 namespace tvoz {
 
@@ -45,6 +46,7 @@ std::string finish(Batch &batch, bool saved) {
 
 void work() noexcept {
   try {
+    BackgroundTransfers background;
     Queue &q = queue();
     for (;;) {
       Item item;

@@ -13,6 +13,7 @@ namespace tvoz {
 
 void checkForUpdate() noexcept {
   try {
+    BackgroundTransfers background;
     HttpResult answer = httpGet(apiBase() + "/vdj/version", false);
     if (answer.status != 200) return;
     auto notice = updateNoticeFor(answer.body);

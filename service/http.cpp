@@ -6,6 +6,8 @@
 
 namespace tvoz {
 
+thread_local bool BackgroundTransfers::active_ = false;
+
 std::string withToken(const std::string &url) { return withToken(url, accessToken()); }
 
 std::string withToken(const std::string &url, const std::string &token) {

@@ -27,6 +27,23 @@ constexpr long kRequestSeconds = 30;
 // a broken or hostile service must not exhaust the host's memory.
 constexpr size_t kMaxAnswerBytes = size_t{64} << 20;
 
+// While it lives, the calling thread's transfers are work nobody waits for
+// (play reports, the update check, folder saves): they leave the one idle
+// connection to the host's next click and open their own instead, so that a
+// click never pays for a new connection because a report took the warm one.
+class BackgroundTransfers {
+ public:
+  BackgroundTransfers() : previous_(active_) { active_ = true; }
+  ~BackgroundTransfers() { active_ = previous_; }
+  BackgroundTransfers(const BackgroundTransfers &) = delete;
+  BackgroundTransfers &operator=(const BackgroundTransfers &) = delete;
+  static bool active() { return active_; }
+
+ private:
+  static thread_local bool active_;
+  bool previous_;
+};
+
 // `url` with "access_token=<token>" appended after "?" or "&"; unchanged for
 // an empty token. The one-argument form uses the stored access token.
 std::string withToken(const std::string &url);

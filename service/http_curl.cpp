@@ -52,7 +52,8 @@ class Curl {
     CurlEasy h;
     {
       std::lock_guard<std::mutex> lock(poolMutex_);
-      if (!pool_.empty()) {
+      // Background work leaves the last idle handle to the host's click.
+      if (pool_.size() > (BackgroundTransfers::active() ? 1u : 0u)) {
         h = std::move(pool_.back());
         pool_.pop_back();
       }
