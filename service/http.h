@@ -33,15 +33,12 @@ constexpr size_t kMaxAnswerBytes = size_t{64} << 20;
 // click never pays for a new connection because a report took the warm one.
 class BackgroundTransfers {
  public:
-  BackgroundTransfers() : previous_(active_) { active_ = true; }
-  ~BackgroundTransfers() { active_ = previous_; }
+  BackgroundTransfers();
+  ~BackgroundTransfers();
   BackgroundTransfers(const BackgroundTransfers &) = delete;
   BackgroundTransfers &operator=(const BackgroundTransfers &) = delete;
-  static bool active() { return active_; }
-
- private:
-  static thread_local bool active_;
-  bool previous_;
+  // Whether the calling thread is marked.
+  static bool active();
 };
 
 // `url` with "access_token=<token>" appended after "?" or "&"; unchanged for

@@ -50,10 +50,11 @@ class Curl {
   // libcurl cannot make one.
   CurlEasy take() {
     CurlEasy h;
+    // Background work leaves the last idle handle to the host's click.
+    const size_t leave = BackgroundTransfers::active() ? 1 : 0;
     {
       std::lock_guard<std::mutex> lock(poolMutex_);
-      // Background work leaves the last idle handle to the host's click.
-      if (pool_.size() > (BackgroundTransfers::active() ? 1u : 0u)) {
+      if (pool_.size() > leave) {
         h = std::move(pool_.back());
         pool_.pop_back();
       }
