@@ -157,6 +157,8 @@ TEST_F(Catalogue, SavedTrackPlaysFromDiskUntilItsFileIsGoneAndEveryPlayIsReporte
   });
   EXPECT_EQ(host.play("t 2").url, "https://cdn.example/a b?sig=a%2Fb");
   EXPECT_EQ(sent("/vdj/resolve").back(), "/vdj/resolve?file=t%202&access_token=acc-1");
+  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 3));
+  EXPECT_EQ(sent("/vdj/played").back(), "/vdj/played?file=t%202&access_token=acc-1");
 }
 
 TEST_F(Catalogue, EachFailedResolutionHasItsTextAndTheEmptyIdGoesUnreported) {

@@ -116,7 +116,9 @@ TEST_F(Gig, AWholeFolderSavesInTheBackgroundWhileTheHostKeepsAnswering) {
     call();
     return std::chrono::steady_clock::now() - started < std::chrono::seconds(3);
   };
+  host.open("@fav");
   EXPECT_TRUE(quick([&] { EXPECT_EQ(host.folderChoose("big", 1), 0); })) << "the choice returns at once";
+  EXPECT_EQ(host.menu("t003").at(0), "Quitar de Me gusta") << "the folder open in the browser stays the last one";
   ASSERT_TRUE(service.waitFor(kApi + "/download", 1));
   // While the first track is on its way, the host's calls answer as usual,
   // and a single save of that same track neither waits nor fetches it twice.
