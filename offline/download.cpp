@@ -1,8 +1,6 @@
 #include "offline/download.h"
 
-#include <algorithm>
 #include <condition_variable>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -89,20 +87,16 @@ TrackFileName fileNameOf(const std::string &id) {
 }
 
 // A target path held by a download in progress, so that two downloads of
-// different tracks that run at once cannot pick the same free name.
+// different tracks that run at once cannot pick the same free name. A track
+// is downloaded by one save at a time (TrackClaim), so a claimed path is
+// always another track's.
 class PathClaim {
  public:
   PathClaim(const std::string &dir, const std::string &id, const std::string &name,
             const std::string &ext);
   ~PathClaim() {
     std::lock_guard<std::mutex> lock(mutex());
-    auto [first, last] = claims().equal_range(path_);
-    for (auto it = first; it != last; ++it) {
-      if (it->second == id_) {
-        claims().erase(it);
-        break;
-      }
-    }
+    claims().erase(path_);
   }
   PathClaim(const PathClaim &) = delete;
   PathClaim &operator=(const PathClaim &) = delete;
@@ -114,20 +108,16 @@ class PathClaim {
     static std::mutex m;
     return m;
   }
-  // path -> track id, once per download in progress (the same track may be
-  // fetched twice at once; both then write the same path).
-  static std::multimap<std::string, std::string> &claims() {
-    static std::multimap<std::string, std::string> c;
+  static std::set<std::string> &claims() {
+    static std::set<std::string> c;
     return c;
   }
 
-  std::string id_;
   std::string path_;
 };
 
 PathClaim::PathClaim(const std::string &dir, const std::string &id, const std::string &name,
-                     const std::string &ext)
-    : id_(id) {
+                     const std::string &ext) {
   // Paths the index gives to other tracks are taken: sharing one file would
   // make those tracks play each other's audio and delete each other's copy.
   std::set<std::string> taken;
@@ -139,11 +129,8 @@ PathClaim::PathClaim(const std::string &dir, const std::string &id, const std::s
   for (unsigned n = 1;; ++n) {
     std::string candidate =
         dir + "/" + name + (n == 1 ? "" : " (" + std::to_string(n) + ")") + "." + ext;
-    auto [first, last] = claims().equal_range(candidate);
-    bool claimedByOther = std::any_of(first, last, [&](const auto &c) { return c.second != id; });
-    if (taken.count(candidate) == 0 && !claimedByOther) {
+    if (taken.count(candidate) == 0 && claims().insert(candidate).second) {
       path_ = candidate;
-      claims().emplace(candidate, id);
       return;
     }
   }
