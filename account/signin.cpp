@@ -1,13 +1,14 @@
 #include "account/signin.h"
 
 #include <cstring>
+#include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "core/json_fields.h"
 #include "core/local_files.h"
 #include "core/platform.h"
+#include "core/threads.h"
 #include "dialogs/dialogs.h"
 #include "service/api.h"
 #include "service/device.h"
@@ -118,9 +119,8 @@ void startLogin() {
   const std::string url =
       serviceOrigin() + "/?tvoz_vdj_oauth=1&redirect_uri=http://127.0.0.1:" + port + "/";
   logLine("startLogin puerto=" + port + " url=" + url);
-  try {
-    std::thread(serveSignIn, std::move(listener), kListenerLife).detach();
-  } catch (...) {
+  auto shared = std::make_shared<LoopbackListener>(std::move(listener));
+  if (!startThread([shared] { serveSignIn(std::move(*shared), kListenerLife); })) {
     return;  // no thread to serve it: the listener closes here
   }
   openUrl(url);

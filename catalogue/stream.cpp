@@ -2,10 +2,10 @@
 
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "core/json_fields.h"
+#include "core/threads.h"
 #include "offline/cache_index.h"
 #include "service/api.h"
 #include "service/http.h"
@@ -34,19 +34,11 @@ std::optional<std::string> addressIn(const std::string &body) {
 }  // namespace
 
 void logPlay(const std::string &id) {
-  try {
-    std::thread([id] {
-      // Nobody waits for this thread: whatever happens ends here.
-      try {
-        BackgroundTransfers background;
-        apiGet("/vdj/played?file=" + urlEscape(id));
-      } catch (...) {
-      }
-    }).detach();
-  } catch (...) {
-    // No thread to be had (std::system_error) or no memory for the copy:
-    // the play goes unreported, the host still gets its answer.
-  }
+  // Without a thread the play goes unreported; the host still gets its answer.
+  startThread([id] {
+    BackgroundTransfers background;
+    apiGet("/vdj/played?file=" + urlEscape(id));
+  });
 }
 
 Resolution streamUrl(const std::string &id) {

@@ -18,6 +18,12 @@ std::string hostUuid();
 // holds `address`, or empty when the system cannot tell.
 std::string modulePathOf(const void *address);
 
+// Keeps the module that holds this code loaded until the process ends: a
+// later dlclose or FreeLibrary by the host leaves it mapped, so a thread of
+// the plug-in never runs into unmapped code. Called before any thread is
+// started; idempotent and cheap after the first call.
+void pinModule();
+
 // The machine's host name, or empty when it cannot be had.
 std::string hostName();
 

@@ -12,6 +12,21 @@ std::string modulePathOf(const void *address) {
   return image.dli_fname;
 }
 
+namespace {
+void pinAnchor() {}
+}  // namespace
+
+void pinModule() {
+  // RTLD_NODELETE on a module that is already loaded marks it never to be
+  // unmapped; RTLD_NOLOAD makes sure this loads nothing new. The handle is
+  // kept on purpose: it is this module's own reference for the process' life.
+  static const bool pinned = [] {
+    const std::string self = modulePathOf(reinterpret_cast<const void *>(&pinAnchor));
+    return !self.empty() && ::dlopen(self.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+  }();
+  (void)pinned;
+}
+
 std::string hostName() {
   char buffer[256];
   if (::gethostname(buffer, sizeof buffer) != 0) return "";

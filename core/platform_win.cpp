@@ -61,6 +61,20 @@ std::string hostUuid() {
   return canonicalUuid(narrow(value, std::wcslen(value)));
 }
 
+namespace {
+void pinAnchor() {}
+}  // namespace
+
+void pinModule() {
+  static const bool pinned = [] {
+    HMODULE module = nullptr;
+    return ::GetModuleHandleExW(
+               GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+               reinterpret_cast<LPCWSTR>(&pinAnchor), &module) != 0;
+  }();
+  (void)pinned;
+}
+
 std::string modulePathOf(const void *address) {
   HMODULE module = nullptr;
   if (!::GetModuleHandleExW(

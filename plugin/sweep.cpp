@@ -2,10 +2,10 @@
 
 #include <cctype>
 #include <cstring>
-#include <thread>
 
 #include "core/fs.h"
 #include "core/local_files.h"
+#include "core/threads.h"
 
 namespace tvoz {
 
@@ -52,10 +52,7 @@ void sweepTemporaries() noexcept {
 }
 
 void startSweep() {
-  try {
-    std::thread(sweepTemporaries).detach();
-  } catch (...) {
-  }
+  startThread(sweepTemporaries);
 }
 
 }  // namespace tvoz

@@ -1,10 +1,10 @@
 #include "plugin/update_check.h"
 
 #include <string>
-#include <thread>
 
 #include "core/json_fields.h"
 #include "core/platform.h"
+#include "core/threads.h"
 #include "dialogs/dialogs.h"
 #include "service/api.h"
 #include "service/http.h"
@@ -44,10 +44,7 @@ std::optional<UpdateNotice> updateNoticeFor(const std::string &body) {
 }
 
 void startUpdateCheck() {
-  try {
-    std::thread(checkForUpdate).detach();
-  } catch (...) {
-  }
+  startThread(checkForUpdate);
 }
 
 }  // namespace tvoz
