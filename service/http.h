@@ -8,6 +8,7 @@
 // std::bad_alloc.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -59,17 +60,23 @@ HttpResult httpPostForm(const std::string &url, const std::string &body);
 
 // A GET whose answer streams into `sink` instead of memory: redirects
 // followed, the token as a bearer header when not empty, no user agent. The
-// sink returns false to abort the transfer (a full disk).
+// sink returns false to abort the transfer (a full disk). With `from` > 0 only
+// the rest is asked for ("Range: bytes=<from>-"); the service may still send
+// the whole file (200), and `rangeStart` tells which one came.
 using ByteSink = std::function<bool(const char *data, size_t size)>;
 struct TransferLimit {
   long totalSeconds = 0;  // the whole transfer; 0: no limit
   long stallSeconds = 0;  // abandoned when no byte arrives for this long; 0: no limit
+  // When set, the transfer is abandoned within about a second of it turning
+  // true (another thread cancels it), bytes arriving or not.
+  const std::atomic<bool> *cancelled = nullptr;
 };
 struct Transfer {
-  bool completed = false;  // the transfer ran to its end
-  int64_t status = 0;      // the last HTTP status received; 0 when none
+  bool completed = false;   // the transfer ran to its end
+  int64_t status = 0;       // the last HTTP status received; 0 when none
+  int64_t rangeStart = -1;  // first byte's offset named by a 206's Content-Range; else -1
 };
 Transfer httpDownload(const std::string &url, const std::string &token, const ByteSink &sink,
-                      const TransferLimit &limit);
+                      const TransferLimit &limit, int64_t from = 0);
 
 }  // namespace tvoz

@@ -10,6 +10,8 @@
 #include "service/http.h"
 
 #include <chrono>
+#include <cstdio>
+#include <strings.h>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -174,8 +176,9 @@ HttpResult perform(CURL *h, HttpResult &result) {
 
 struct DownloadState {
   const ByteSink *sink;
-  long stallSeconds;
+  const TransferLimit *limit;
   std::chrono::steady_clock::time_point lastByte;
+  int64_t rangeStart = -1;
 };
 
 size_t writeToSink(char *data, size_t size, size_t count, void *userp) {
@@ -189,11 +192,32 @@ size_t writeToSink(char *data, size_t size, size_t count, void *userp) {
   }
 }
 
-// libcurl calls this about once a second even while nothing arrives.
-int stallCheck(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+// Every header line of every answer (redirects included); an answer's first
+// line forgets what an earlier answer's Content-Range said.
+size_t readHeader(char *data, size_t size, size_t count, void *userp) {
   auto *state = static_cast<DownloadState *>(userp);
-  return std::chrono::steady_clock::now() - state->lastByte >
-                 std::chrono::seconds(state->stallSeconds)
+  const size_t n = size * count;
+  const std::string line(data, n);
+  if (line.compare(0, 5, "HTTP/") == 0) state->rangeStart = -1;
+  static const char kName[] = "content-range:";
+  if (line.size() > sizeof kName && strncasecmp(line.c_str(), kName, sizeof kName - 1) == 0) {
+    // "bytes <first>-<last>/<length>"
+    const char *value = line.c_str() + sizeof kName - 1;
+    while (*value == ' ') ++value;
+    long long first = -1;
+    if (std::sscanf(value, "bytes %lld-", &first) == 1 && first >= 0) state->rangeStart = first;
+  }
+  return n;
+}
+
+// libcurl calls this about once a second even while nothing arrives, and far
+// more often while bytes flow.
+int progressCheck(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto *state = static_cast<DownloadState *>(userp);
+  const TransferLimit &limit = *state->limit;
+  if (limit.cancelled && limit.cancelled->load()) return 1;
+  return limit.stallSeconds > 0 && std::chrono::steady_clock::now() - state->lastByte >
+                                       std::chrono::seconds(limit.stallSeconds)
              ? 1
              : 0;
 }
@@ -228,20 +252,24 @@ HttpResult httpPostForm(const std::string &url, const std::string &body) {
 }
 
 Transfer httpDownload(const std::string &url, const std::string &token, const ByteSink &sink,
-                      const TransferLimit &limit) {
+                      const TransferLimit &limit, int64_t from) {
   Transfer result;
   Handle h;
   if (!h) return result;
-  DownloadState state{&sink, limit.stallSeconds, std::chrono::steady_clock::now()};
+  DownloadState state{&sink, &limit, std::chrono::steady_clock::now()};
   CurlHeaders headers = bearerHeader(token);
+  const std::string range = std::to_string(from) + "-";
   curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h.get(), CURLOPT_HTTPHEADER, headers.get());
+  if (from > 0) curl_easy_setopt(h.get(), CURLOPT_RANGE, range.c_str());
   curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, writeToSink);
   curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &state);
+  curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, readHeader);
+  curl_easy_setopt(h.get(), CURLOPT_HEADERDATA, &state);
   if (limit.totalSeconds > 0) curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, limit.totalSeconds);
-  if (limit.stallSeconds > 0) {
-    curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, stallCheck);
+  if (limit.stallSeconds > 0 || limit.cancelled) {
+    curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, progressCheck);
     curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, &state);
     curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
   }
@@ -249,6 +277,7 @@ Transfer httpDownload(const std::string &url, const std::string &token, const By
   long code = 0;
   curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &code);
   result.status = code;
+  if (code == 206) result.rangeStart = state.rangeStart;
   return result;
 }
 
