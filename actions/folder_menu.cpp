@@ -1,12 +1,14 @@
 #include "actions/folder_menu.h"
 
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "actions/library.h"
 #include "catalogue/tracks.h"
 #include "core/local_files.h"
 #include "dialogs/dialogs.h"
-#include "offline/folder_save.h"
+#include "offline/save_queue.h"
 #include "offline/saved_tracks.h"
 
 namespace tvoz {
@@ -38,44 +40,90 @@ void chooseOfflineFolder() {
 void saveFolder(const std::string &folderId) {
   std::vector<std::string> ids;
   for (const auto &t : folderTracks(folderId)) ids.push_back(t.id);
-  saveInBackground(ids);
+  queueFolderSave(ids);
 }
 
 void removeAllSavedAfterConfirmation() {
-  const std::string question = "¿Quitar las " + std::to_string(savedTracks().size()) +
-                               " canciones guardadas sin conexion?";
-  if (tvoz_confirm_mac(question.c_str())) removeAllSaved();
+  const std::string question =
+      "¿Quitar las " + std::to_string(savedCount()) + " canciones guardadas sin conexion?";
+  if (!tvoz_confirm_mac(question.c_str())) return;
+  // The saves stop first, so that no track arrives after the folder was emptied.
+  cancelAllSaves();
+  removeAllSaved();
+}
+
+void cancelPendingAfterConfirmation() {
+  const size_t pending = saveProgress().pending;
+  if (pending == 0) return;  // all ended while the menu was open
+  const std::string question =
+      "¿Cancelar las " + std::to_string(pending) + " canciones que faltan por guardar?";
+  if (tvoz_confirm_mac(question.c_str())) cancelAllSaves();
 }
 
 constexpr const char *kPickFolder = "Elegir carpeta de descargas offline...";
 
+enum class FolderAct { DeletePlaylist, PickFolder, SaveFolder, RemoveAll, CancelPending };
+using FolderMenu = std::vector<std::pair<std::string, FolderAct>>;
+
+FolderMenu folderMenu(const std::string &id) {
+  if (id == kOfflineFolder) {
+    FolderMenu menu{{kPickFolder, FolderAct::PickFolder},
+                    {"Quitar todas de sin conexion", FolderAct::RemoveAll}};
+    if (saveProgress().pending > 0) menu.push_back({"Cancelar guardados pendientes", FolderAct::CancelPending});
+    return menu;
+  }
+  FolderMenu menu;
+  if (isPlaylistFolder(id)) menu.push_back({"Borrar esta playlist", FolderAct::DeletePlaylist});
+  menu.push_back({kPickFolder, FolderAct::PickFolder});
+  menu.push_back({"Guardar carpeta sin conexion", FolderAct::SaveFolder});
+  return menu;
+}
+
+// The menu built last, so that a choice acts on the entries the DJ saw even
+// when the offline folder's menu would be built differently by now.
+struct BuiltMenu {
+  std::mutex mutex;
+  std::string folderId;
+  FolderMenu menu;
+};
+BuiltMenu &builtMenu() {
+  static auto *built = new BuiltMenu();
+  return *built;
+}
+
 }  // namespace
 
-// By position: a playlist folder "Borrar esta playlist", then for every
-// folder the offline folder choice and the folder save; the offline folder
-// itself the offline folder choice and "Quitar todas de sin conexion".
 std::vector<std::string> buildFolderMenu(const std::string &id) {
-  if (id == kOfflineFolder) return {kPickFolder, "Quitar todas de sin conexion"};
+  FolderMenu menu = folderMenu(id);
   std::vector<std::string> labels;
-  if (isPlaylistFolder(id)) labels.push_back("Borrar esta playlist");
-  labels.push_back(kPickFolder);
-  labels.push_back("Guardar carpeta sin conexion");
+  for (const auto &entry : menu) labels.push_back(entry.first);
+  BuiltMenu &built = builtMenu();
+  std::lock_guard<std::mutex> lock(built.mutex);
+  built.folderId = id;
+  built.menu = std::move(menu);
   return labels;
 }
 
 void runFolderMenu(const std::string &id, uint64_t index) {
-  if (id == kOfflineFolder) {
-    if (index == 0) chooseOfflineFolder();
-    if (index == 1) removeAllSavedAfterConfirmation();
-    return;
+  FolderMenu menu;
+  {
+    BuiltMenu &built = builtMenu();
+    std::lock_guard<std::mutex> lock(built.mutex);
+    if (built.folderId == id) menu = built.menu;
   }
-  const uint64_t first = isPlaylistFolder(id) ? 1 : 0;
-  if (first == 1 && index == 0) {
-    deletePlaylist(id);
-  } else if (index == first) {
-    chooseOfflineFolder();
-  } else if (index == first + 1) {
-    saveFolder(id);
+  if (menu.empty()) menu = folderMenu(id);
+  if (index >= menu.size()) return;
+  switch (menu[index].second) {
+    case FolderAct::DeletePlaylist:
+      return deletePlaylist(id);
+    case FolderAct::PickFolder:
+      return chooseOfflineFolder();
+    case FolderAct::SaveFolder:
+      return saveFolder(id);
+    case FolderAct::RemoveAll:
+      return removeAllSavedAfterConfirmation();
+    case FolderAct::CancelPending:
+      return cancelPendingAfterConfirmation();
   }
 }
 

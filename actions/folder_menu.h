@@ -1,8 +1,9 @@
 // The context menu of a folder: deleting a playlist folder, choosing the
 // offline download folder, saving the whole folder for offline play in the
-// background, and, on the offline folder, removing every saved track. No
-// state is kept between the two calls: the position is read again from the
-// folder id. Any thread; runFolderMenu blocks while a dialog is open, during
+// background, and, on the offline folder, removing every saved track and
+// cancelling the saves still pending. The menu built last for a folder is
+// kept, so a choice acts on the entries the DJ saw; a folder whose menu was
+// not built is read again from its id. Any thread; runFolderMenu blocks while a dialog is open, during
 // the deletion request and while the folder to save is listed, never while
 // its tracks download.
 #pragma once

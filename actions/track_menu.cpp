@@ -9,6 +9,7 @@
 #include "core/state.h"
 #include "offline/cache_index.h"
 #include "offline/download.h"
+#include "offline/save_queue.h"
 #include "service/api.h"
 
 namespace tvoz {
@@ -50,6 +51,7 @@ std::vector<std::string> buildTrackMenu(const std::string &id) {
   Crates crates = fetchCrates();
   std::string folder = lastFolder();
   bool saved = !cachedFileFor(id).empty();
+  bool saving = isSaving(id);
 
   std::vector<std::pair<std::string, MenuAct>> entries;
   if (folder == "@fav") {
@@ -64,7 +66,10 @@ std::vector<std::string> buildTrackMenu(const std::string &id) {
     entries.push_back({"Anadir a: " + crates.names[i], {ActCrateAdd, std::to_string(crates.ids[i])}});
   }
   entries.push_back({"Anadir a nueva playlist", {ActCrateNew, ""}});
-  entries.push_back({saved ? "Quitar de sin conexion" : "Guardar para tocar sin internet", {ActOffline, ""}});
+  entries.push_back({saving  ? "Cancelar guardado sin conexion"
+                     : saved ? "Quitar de sin conexion"
+                             : "Guardar para tocar sin internet",
+                     {ActOffline, ""}});
 
   {
     // Published whole, so a choice always meets the full list of one menu.
@@ -97,7 +102,15 @@ int runTrackMenu(const std::string &id, uint64_t index) {
       crateRemove(act.arg, id);
       break;
     case ActOffline:
-      return offlineToggle(id);
+      // Decided again now: the save may have ended since the menu was built.
+      if (isSaving(id)) {
+        cancelSave(id);
+      } else if (!cachedFileFor(id).empty()) {
+        removeSavedCopy(id);
+      } else {
+        queueSave(id);
+      }
+      break;
     case ActFavAdd:
       favSet(id, true);
       break;

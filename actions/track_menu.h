@@ -16,9 +16,9 @@ namespace tvoz {
 
 // The menu's labels, in order.
 std::vector<std::string> buildTrackMenu(const std::string &trackId);
-// Runs entry `index` of the latest menu for `trackId`: 0, or the offline
-// toggle's result (1 when a download failed). An index past the end does
-// nothing.
+// Runs entry `index` of the latest menu for `trackId` and returns 0; the
+// offline entry queues the save, cancels it, or removes the copy, and returns
+// at once. An index past the end does nothing.
 int runTrackMenu(const std::string &trackId, uint64_t index);
 
 // The user's playlists in the order of a "/vdj/crates" answer's body. A JSON

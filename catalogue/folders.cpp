@@ -5,6 +5,7 @@
 
 #include "catalogue/tracks.h"
 #include "core/json_fields.h"
+#include "offline/save_queue.h"
 #include "offline/saved_tracks.h"
 #include "service/api.h"
 
@@ -37,15 +38,23 @@ std::optional<std::vector<FolderEntry>> readTree(const std::string &body) {
 }  // namespace
 
 std::vector<FolderEntry> listFolders() {
+  std::vector<FolderEntry> folders;
   HttpResult answer = apiGet("/vdj/folders");
   if (answer.status == 200) {
-    if (auto tree = readTree(answer.body)) return std::move(*tree);
+    if (auto tree = readTree(answer.body)) folders = std::move(*tree);
   }
-  // No tree to be had, as at a venue whose network is down: the saved
-  // tracks are still there to play.
-  const size_t saved = savedTracks().size();
-  if (saved == 0) return {};
-  return {{kOfflineFolder, "Sin conexion (" + std::to_string(saved) + ")"}};
+  // Always there once something is saved or being saved: at a venue whose
+  // network is down it is the whole tree, and while a gig is prepared its
+  // label shows how far it got.
+  const size_t saved = savedCount();
+  const SaveProgress progress = saveProgress();
+  if (saved == 0 && progress.pending == 0) return folders;
+  std::string label = "Sin conexion (" + std::to_string(saved) + ")";
+  if (progress.pending > 0) {
+    label += ", guardando " + std::to_string(progress.ended) + " de " + std::to_string(progress.total);
+  }
+  folders.push_back({kOfflineFolder, std::move(label)});
+  return folders;
 }
 
 std::vector<FolderEntry> readFolders(const std::string &body) {

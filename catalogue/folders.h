@@ -11,10 +11,11 @@ struct FolderEntry {
   std::string label;  // "name (count)"
 };
 
-// The folders of "/vdj/folders" in the service's order; a folder without id
-// is left out and a malformed folder ends the list. When the service brings
-// no usable tree, the offline folder "Sin conexion (N)" alone if N saved
-// copies exist, else nothing. Blocks for one request; any thread.
+// The folders of "/vdj/folders" in the service's order (none when the service
+// brings no usable tree); a folder without id is left out and a malformed
+// folder ends the list. Then the offline folder, when N saved copies exist or
+// saves are pending: "Sin conexion (N)", and while the save worker has work
+// ", guardando X de Y". Blocks for one request; any thread.
 std::vector<FolderEntry> listFolders();
 
 // The folders of a "/vdj/folders" answer's body, as listFolders gives them.

@@ -67,7 +67,13 @@ class PartFile {
   bool write(const char *data, size_t size);
   // Closes the file; false when any write or the final flush failed.
   bool close();
-  // True when the closed file holds something and now lies at `target`.
+  // The closed file's path and size (-1 once moved or when it cannot be read).
+  const std::string &path() const;
+  int64_t size() const;
+  // Appends the bytes of the closed part file `rest` to this closed one.
+  bool append(const PartFile &rest);
+  // True when the closed file holds something and now lies at `target`. An
+  // existing `target` is never replaced: the move then fails.
   bool moveTo(const std::string &target);
 
  private:

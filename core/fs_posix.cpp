@@ -11,6 +11,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tvoz {
 
@@ -136,9 +137,34 @@ bool PartFile::close() {
   return ok;
 }
 
+const std::string &PartFile::path() const { return impl_->path; }
+
+int64_t PartFile::size() const { return impl_->path.empty() ? -1 : fileSize(impl_->path); }
+
+bool PartFile::append(const PartFile &rest) {
+  if (impl_->file || rest.impl_->file || impl_->path.empty() || rest.impl_->path.empty()) return false;
+  std::unique_ptr<FILE, int (*)(FILE *)> in(std::fopen(rest.impl_->path.c_str(), "rbe"), &std::fclose);
+  std::unique_ptr<FILE, int (*)(FILE *)> out(std::fopen(impl_->path.c_str(), "abe"), &std::fclose);
+  if (!in || !out) return false;
+  std::vector<char> buffer(Impl::kBufferBytes);
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+    if (std::fwrite(buffer.data(), 1, n, out.get()) != n) return false;
+  }
+  return !std::ferror(in.get()) && std::fclose(out.release()) == 0;
+}
+
 bool PartFile::moveTo(const std::string &target) {
   if (impl_->path.empty() || impl_->file || !fileExists(impl_->path)) return false;
-  if (::rename(impl_->path.c_str(), target.c_str()) != 0) return false;
+  // A hard link fails when the target exists, so nobody's file is ever
+  // replaced. File systems without links (FAT and exFAT drives) get a rename
+  // after a check: a file could only slip in between on purpose.
+  if (::link(impl_->path.c_str(), target.c_str()) == 0) {
+    ::unlink(impl_->path.c_str());
+  } else if (errno == EEXIST || fileSize(target) >= 0 ||
+             ::rename(impl_->path.c_str(), target.c_str()) != 0) {
+    return false;
+  }
   impl_->path.clear();
   return true;
 }

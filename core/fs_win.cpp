@@ -322,10 +322,35 @@ bool PartFile::close() {
   return impl_->file.close() && ok;
 }
 
+const std::string &PartFile::path() const { return impl_->path; }
+
+int64_t PartFile::size() const { return impl_->path.empty() ? -1 : fileSize(impl_->path); }
+
+bool PartFile::append(const PartFile &rest) {
+  if (impl_->file.ok() || rest.impl_->file.ok() || impl_->path.empty() || rest.impl_->path.empty()) {
+    return false;
+  }
+  FileHandle in(::CreateFileW(winPath(rest.impl_->path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle out(::CreateFileW(winPath(impl_->path).c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in.ok() || !out.ok()) return false;
+  std::vector<char> buffer(Impl::kBufferBytes);
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &n, nullptr)) return false;
+    if (n == 0) break;
+    if (!writeAll(out.get(), buffer.data(), n)) return false;
+  }
+  return out.close();
+}
+
 bool PartFile::moveTo(const std::string &target) {
   if (impl_->path.empty() || impl_->file.ok() || !fileExists(impl_->path)) return false;
   ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!replaceFile(impl_->path, target)) {
+  // Without MOVEFILE_REPLACE_EXISTING an existing target (the DJ's own file)
+  // makes the move fail instead of being replaced.
+  if (!::MoveFileExW(winPath(impl_->path).c_str(), winPath(target).c_str(), MOVEFILE_WRITE_THROUGH)) {
     ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_HIDDEN);
     return false;
   }

@@ -38,11 +38,11 @@ std::string cachedFileFor(const std::string &id) {
   return path;
 }
 
-void cacheIndexSet(const std::string &id, const std::string &path) {
+bool cacheIndexSet(const std::string &id, const std::string &path) {
   std::lock_guard<std::mutex> lock(indexMutex());
   json index = loadCacheIndex();
   index[id] = path;
-  writeLocked(index);
+  return writeLocked(index);
 }
 
 void cacheIndexErase(const std::string &id) {

@@ -24,8 +24,9 @@ json loadCacheIndex();
 // member that is not a string reads as no copy.
 std::string cachedFileFor(const std::string &id);
 
-// Records `path` for `id` and rewrites the index.
-void cacheIndexSet(const std::string &id, const std::string &path);
+// Records `path` for `id` and rewrites the index; false when it could not
+// be written (the old index then stays).
+bool cacheIndexSet(const std::string &id, const std::string &path);
 
 // Removes the member `id`, if any, and rewrites the index.
 void cacheIndexErase(const std::string &id);

@@ -1,8 +1,6 @@
 #include "offline/download.h"
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
+#include <algorithm>
 #include <set>
 
 #include "core/fs.h"
@@ -10,7 +8,6 @@
 #include "core/platform.h"
 #include "core/state.h"
 #include "offline/cache_index.h"
-#include "offline/folder_save.h"
 #include "offline/saved_tracks.h"
 #include "service/api.h"
 #include "service/http.h"
@@ -22,7 +19,6 @@ namespace tvoz {
 namespace {
 
 constexpr size_t kMaxNameBytes = 120;
-constexpr long kTransferSeconds = 120;
 constexpr long kStallSeconds = 30;
 
 bool reservedInFileNames(unsigned char c) {
@@ -71,179 +67,121 @@ std::string cleanFileNamePart(const std::string &text) {
   return out;
 }
 
-struct TrackFileName {
-  std::string name;
-  std::string ext;
-};
-
-// What the listings said about the track; a track never listed is saved
-// under its id as an mp3.
-TrackFileName fileNameOf(const std::string &id) {
-  std::lock_guard<std::mutex> lock(g_trackMutex);
-  auto name = g_trackNames.find(id);
-  auto ext = g_trackExt.find(id);
-  return {name != g_trackNames.end() ? name->second : id,
-          ext != g_trackExt.end() ? ext->second : "mp3"};
-}
-
-// A target path held by a download in progress, so that two downloads of
-// different tracks that run at once cannot pick the same free name. A track
-// is downloaded by one save at a time (TrackClaim), so a claimed path is
-// always another track's.
-class PathClaim {
- public:
-  PathClaim(const std::string &dir, const std::string &id, const std::string &name,
-            const std::string &ext);
-  ~PathClaim() {
-    std::lock_guard<std::mutex> lock(mutex());
-    claims().erase(path_);
-  }
-  PathClaim(const PathClaim &) = delete;
-  PathClaim &operator=(const PathClaim &) = delete;
-
-  const std::string &path() const { return path_; }
-
- private:
-  static std::mutex &mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::set<std::string> &claims() {
-    static std::set<std::string> c;
-    return c;
-  }
-
-  std::string path_;
-};
-
-PathClaim::PathClaim(const std::string &dir, const std::string &id, const std::string &name,
-                     const std::string &ext) {
-  // Paths the index gives to other tracks are taken: sharing one file would
-  // make those tracks play each other's audio and delete each other's copy.
+// Tracks are saved one at a time by the save queue's worker, so the name
+// chosen here cannot be taken by another save before the move.
+std::string freeTargetPath(const std::string &dir, const TrackToSave &track) {
+  const std::string name = safeFileName(track.name), ext = safeExtension(track.ext);
+  // Paths the index gives to other tracks are taken even when their file is
+  // gone for now; files on disk are taken whoever wrote them.
   std::set<std::string> taken;
   const json index = loadCacheIndex();
   for (const auto &[otherId, value] : index.items()) {
-    if (otherId != id && value.is_string()) taken.insert(value.get<std::string>());
+    if (otherId != track.id && value.is_string()) taken.insert(value.get<std::string>());
   }
-  std::lock_guard<std::mutex> lock(mutex());
   for (unsigned n = 1;; ++n) {
     std::string candidate =
         dir + "/" + name + (n == 1 ? "" : " (" + std::to_string(n) + ")") + "." + ext;
-    if (taken.count(candidate) == 0 && claims().insert(candidate).second) {
-      path_ = candidate;
-      return;
-    }
+    if (taken.count(candidate) == 0 && fileSize(candidate) < 0) return candidate;
   }
 }
 
-int failDownload(long code) {
-  logLine("descarga offline falló: http " + std::to_string(code));
-  return 1;
-}
+std::string folderOf(const std::string &path) { return path.substr(0, path.find_last_of('/')); }
 
-// One try of the download into a new part file of `dir`; the file stays
-// with the caller only when the transfer completed with a status below 400.
-struct Attempt {
-  Transfer transfer;
-  std::unique_ptr<PartFile> part;
-};
-
-Attempt attempt(const std::string &dir, const std::string &url, const std::string &token,
-                const TransferLimit &limit) {
-  Attempt a;
-  a.part = std::make_unique<PartFile>(dir);
-  if (!a.part->ok()) return a;
-  PartFile &part = *a.part;
-  a.transfer = httpDownload(withToken(url, token), token,
-                            [&part](const char *data, size_t size) { return part.write(data, size); },
-                            limit);
-  return a;
-}
-
-int download(const std::string &id, const TransferLimit &limit) {
-  TrackFileName file = fileNameOf(id);
-  const std::string dir = cacheDir();
-  makeDir(dir);  // one level; an error shows when the file is created
-  PathClaim target(dir, id, safeFileName(file.name), safeExtension(file.ext));
-  const std::string url = apiBase() + "/download?file=" + urlEscape(id);
-
-  // One read of the token, so the query and the header carry the same one.
-  const std::string token = accessToken();
-  Attempt a = attempt(dir, url, token, limit);
-  if (!a.part->ok()) return failDownload(0);
-  // A token that expired between the menu and the choice: renewed once, as
-  // every other request does.
-  if (a.transfer.status == 401) {
-    if (auto fresh = refreshAfter(token)) a = attempt(dir, url, *fresh, limit);
-  }
-  const bool written = a.part->close();
-  if (!a.transfer.completed || a.transfer.status >= 400 || !written ||
-      !a.part->moveTo(target.path())) {
-    return failDownload(a.transfer.status);
-  }
-  // What the track was first, then that it is saved: a track the index
-  // shows always has its description, even after a kill in between.
-  rememberSaved(id, target.path());
-  cacheIndexSet(id, target.path());
-  return 0;
-}
-
-int removeCopy(const std::string &id, const std::string &path) {
-  dropFromBackgroundSaves(id);
-  removeFile(path);  // a copy already gone is no reason to keep the entry
-  cacheIndexErase(id);
-  forgetSaved(id);
-  return 0;
-}
-
-// Tracks being saved right now: one save per track at a time, so that a
-// folder save and a single save never write one file twice or leave two
-// copies.
-class TrackClaim {
- public:
-  // Waits for another save of `id` to end when `wait`, else gives up at once.
-  TrackClaim(const std::string &id, bool wait) : id_(id) {
-    std::unique_lock<std::mutex> lock(mutex());
-    if (wait) ended().wait(lock, [&] { return claimed().count(id) == 0; });
-    held_ = claimed().insert(id).second;
-  }
-  ~TrackClaim() {
-    if (!held_) return;
-    std::lock_guard<std::mutex> lock(mutex());
-    claimed().erase(id_);
-    ended().notify_all();
-  }
-  TrackClaim(const TrackClaim &) = delete;
-  TrackClaim &operator=(const TrackClaim &) = delete;
-  bool held() const { return held_; }
-
- private:
-  static std::mutex &mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::condition_variable &ended() {
-    static std::condition_variable c;
-    return c;
-  }
-  static std::set<std::string> &claimed() {
-    static std::set<std::string> c;
-    return c;
-  }
-
-  std::string id_;
-  bool held_ = false;
-};
+// A status worth another try later: the service is busy or failing for now.
+bool passingStatus(int64_t status) { return status == 429 || status >= 500; }
 
 }  // namespace
 
-int saveTrack(const std::string &id, bool inBackground) {
-  TrackClaim claim(id, /*wait=*/inBackground);
-  if (!claim.held()) return 0;  // the folder save is fetching it right now
-  if (inBackground && !cachedFileFor(id).empty()) return 0;  // saved meanwhile
-  // The host's thread waits for its save, so the whole transfer has a time
-  // limit; no one waits for a background save, which only has to progress.
-  return download(id, inBackground ? TransferLimit{0, kStallSeconds} : TransferLimit{kTransferSeconds, 0});
+std::vector<TrackToSave> tracksToSave(const std::vector<std::string> &ids) {
+  std::vector<TrackToSave> out;
+  out.reserve(ids.size());
+  std::lock_guard<std::mutex> lock(g_trackMutex);
+  for (const auto &id : ids) {
+    TrackToSave t{id, id, "mp3", {}};
+    if (auto name = g_trackNames.find(id); name != g_trackNames.end()) t.name = name->second;
+    if (auto ext = g_trackExt.find(id); ext != g_trackExt.end()) t.ext = ext->second;
+    if (auto fields = g_trackFields.find(id); fields != g_trackFields.end()) t.fields = fields->second;
+    out.push_back(std::move(t));
+  }
+  return out;
+}
+
+Fetch fetchTrack(const TrackToSave &track, std::unique_ptr<PartFile> &kept,
+                 const std::atomic<bool> &cancelled) {
+  // Kept bytes are finished where they lie, even when the DJ has chosen
+  // another offline folder since: the final move stays on one file system.
+  const std::string dir = kept ? folderOf(kept->path()) : cacheDir();
+  makeDir(dir);  // one level; an error shows when the file is created
+  const int64_t from = kept ? std::max<int64_t>(kept->size(), 0) : 0;
+  const std::string url = apiBase() + "/download?file=" + urlEscape(track.id);
+  const TransferLimit limit{0, kStallSeconds, &cancelled};
+
+  auto attempt = [&](const std::string &token, std::unique_ptr<PartFile> &part) {
+    part = std::make_unique<PartFile>(dir);
+    if (!part->ok()) return Transfer{};
+    PartFile &file = *part;
+    return httpDownload(withToken(url, token), token,
+                        [&file](const char *data, size_t size) { return file.write(data, size); },
+                        limit, from);
+  };
+  // One read of the token, so the query and the header carry the same one.
+  const std::string token = accessToken();
+  std::unique_ptr<PartFile> part;
+  Transfer transfer = attempt(token, part);
+  if (!part->ok()) return {Fetch::Final, 0};
+  // A token that expired since the save was queued: renewed once, as every
+  // other request does.
+  if (transfer.status == 401 && !cancelled) {
+    if (auto fresh = refreshAfter(token)) transfer = attempt(*fresh, part);
+  }
+  if (cancelled) return {Fetch::Cancelled, transfer.status};
+  if (!part->close()) return {Fetch::Final, transfer.status};  // a full disk
+  if (transfer.status >= 400 && !passingStatus(transfer.status)) {
+    // Kept bytes the service no longer serves from (416) are dropped, and the
+    // next try starts over.
+    if (transfer.status != 416 || from == 0) return {Fetch::Final, transfer.status};
+    kept.reset();
+    return {Fetch::Passing, transfer.status};
+  }
+  if (transfer.status >= 400) return {Fetch::Passing, transfer.status};
+
+  // What arrived joins the kept bytes when it is their continuation, and
+  // replaces them when the service sent the file from its start.
+  if (transfer.status == 206) {
+    if (from == 0 || transfer.rangeStart != from || !kept->append(*part)) {
+      kept.reset();
+      return {Fetch::Passing, transfer.status};
+    }
+  } else if (transfer.status != 0) {
+    kept = std::move(part);
+  }
+  if (!transfer.completed) return {Fetch::Passing, transfer.status};
+  if (!kept || kept->size() <= 0) return {Fetch::Final, transfer.status};  // nothing to play
+  return {Fetch::Complete, transfer.status};
+}
+
+bool recordSaved(const TrackToSave &track, PartFile &part) {
+  const std::string target = freeTargetPath(folderOf(part.path()), track);
+  if (!part.moveTo(target)) {
+    logLine("descarga offline falló: indice");
+    return false;
+  }
+  // What the track was first, then that it is saved: a track the index
+  // shows always has its description, even after a kill in between.
+  if (!rememberSaved(track.id, track.fields, track.ext, target) || !cacheIndexSet(track.id, target)) {
+    forgetSaved(track.id);
+    removeFile(target);
+    logLine("descarga offline falló: indice");
+    return false;
+  }
+  return true;
+}
+
+void removeSavedCopy(const std::string &id) {
+  const std::string path = cachedFileFor(id);
+  if (!path.empty()) removeFile(path);  // a copy already gone is no reason to keep the entry
+  cacheIndexErase(id);
+  forgetSaved(id);
 }
 
 std::string safeFileName(const std::string &displayName) {
@@ -252,11 +190,5 @@ std::string safeFileName(const std::string &displayName) {
 }
 
 std::string safeExtension(const std::string &extension) { return cleanFileNamePart(extension); }
-
-int offlineToggle(const std::string &id) {
-  std::string cached = cachedFileFor(id);
-  if (!cached.empty()) return removeCopy(id, cached);
-  return saveTrack(id, false);
-}
 
 }  // namespace tvoz

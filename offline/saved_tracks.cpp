@@ -22,8 +22,9 @@ json loadSaved() {
   return text ? parseObjectOrEmpty(*text) : json::object();
 }
 
-void writeSaved(const json &saved) {
-  if (auto text = dumpCompact(saved)) writeFileAtomic(savedTracksPath(), *text, false);
+bool writeSaved(const json &saved) {
+  auto text = dumpCompact(saved);
+  return text && writeFileAtomic(savedTracksPath(), *text, false);
 }
 
 // "Luna.mp3" of ".../Luna.mp3" as {"Luna", "mp3"}.
@@ -44,23 +45,16 @@ int64_t nowMs() {
 
 std::string savedTracksPath() { return supportDir() + "/Tornavoz-offline-tracks.json"; }
 
-void rememberSaved(const std::string &id, const std::string &path) {
-  TrackEntry t;
-  std::string ext;
-  {
-    std::lock_guard<std::mutex> lock(g_trackMutex);
-    auto fields = g_trackFields.find(id);
-    auto extension = g_trackExt.find(id);
-    if (fields != g_trackFields.end()) t = fields->second;
-    ext = extension != g_trackExt.end() ? extension->second : nameAndExtension(path).second;
-  }
+bool rememberSaved(const std::string &id, const TrackEntry &fields, const std::string &ext,
+                   const std::string &path) {
+  TrackEntry t = fields;
   if (t.id.empty()) t.title = nameAndExtension(path).first;
   std::lock_guard<std::mutex> lock(fileMutex());
   json saved = loadSaved();
   saved[id] = {{"title", t.title}, {"artist", t.artist}, {"remix", t.remix}, {"genre", t.genre},
                {"cover", t.cover}, {"bpm", t.bpm},       {"video", t.video}, {"ext", ext},
                {"saved", nowMs()}};
-  writeSaved(saved);
+  return writeSaved(saved);
 }
 
 void forgetSaved(const std::string &id) {
@@ -106,6 +100,15 @@ std::vector<SavedTrack> savedTracks() {
   return out;
 }
 
+size_t savedCount() {
+  size_t count = 0;
+  const json index = loadCacheIndex();  // items() must not outlive its object
+  for (const auto &[id, value] : index.items()) {
+    count += value.is_string() && fileExists(value.get<std::string>());
+  }
+  return count;
+}
+
 size_t removeAllSaved() {
   size_t removed = 0;
   const json index = loadCacheIndex();
@@ -114,8 +117,8 @@ size_t removeAllSaved() {
       removeFile(value.get<std::string>());
       ++removed;
     }
-    cacheIndexErase(id);
   }
+  writeCacheIndex(json::object());
   std::lock_guard<std::mutex> lock(fileMutex());
   writeSaved(json::object());
   return removed;

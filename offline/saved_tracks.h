@@ -18,9 +18,11 @@ namespace tvoz {
 
 std::string savedTracksPath();
 
-// Remembers what the listings said about `id` (its fields and extension),
-// saved now at `path`. A track never listed is described by its file name.
-void rememberSaved(const std::string &id, const std::string &path);
+// Remembers what the listing said about `id` (its fields and extension),
+// saved now at `path`; false when the file could not be written. A track
+// never listed (empty `fields.id`) is described by its file name.
+bool rememberSaved(const std::string &id, const TrackEntry &fields, const std::string &ext,
+                   const std::string &path);
 void forgetSaved(const std::string &id);
 
 struct SavedTrack {
@@ -35,8 +37,11 @@ struct SavedTrack {
 // extension, as its title.
 std::vector<SavedTrack> savedTracks();
 
-// Removes every saved copy with its index entry and description; how many
-// copies there were.
+// How many saved copies exist, from one read of the index.
+size_t savedCount();
+
+// Removes every saved copy, then writes the index and the descriptions once
+// each, empty; how many copies there were. The caller stops the saves first.
 size_t removeAllSaved();
 
 }  // namespace tvoz

@@ -13,6 +13,7 @@
 #include "catalogue/tracks.h"
 #include "core/local_files.h"
 #include "core/platform.h"
+#include "offline/save_queue.h"
 #include "plugin/sweep.h"
 #include "plugin/update_check.h"
 #include "service/tokens.h"
@@ -72,6 +73,7 @@ HRESULT TvozSource::OnLoad() {
     loadTokens();
     startUpdateCheck();
     startSweep();
+    if (isSignedIn()) resumeSaves();
     return S_OK;
   });
 }

@@ -5,6 +5,7 @@
 
 #include "core/fs.h"
 #include "core/local_files.h"
+#include "offline/save_queue.h"
 #include "core/threads.h"
 
 namespace tvoz {
@@ -24,8 +25,11 @@ bool randomSuffix(const std::string &name, size_t from) {
 
 void sweep(const std::string &dir, bool inSupport) {
   for (const auto &entry : listDir(dir)) {
-    if (entry.ageSeconds >= kAbandonedAfterSeconds && isOurTemporary(entry.name, inSupport)) {
-      removeFile(dir + "/" + entry.name);
+    const std::string path = dir + "/" + entry.name;
+    // A part file waiting for its save's next try is old but not abandoned.
+    if (entry.ageSeconds >= kAbandonedAfterSeconds && isOurTemporary(entry.name, inSupport) &&
+        !ownsPartFile(path)) {
+      removeFile(path);
     }
   }
 }
