@@ -53,14 +53,23 @@ class StringSink : public hostabi::String {
 }  // namespace
 
 PluginHost::PluginHost(const std::string &modulePath) {
-  void *handle = ::dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) throw std::runtime_error(std::string("cannot load the plug-in: ") + ::dlerror());
-  entry_ = reinterpret_cast<hostabi::DllGetClassObjectFn>(::dlsym(handle, "DllGetClassObject"));
+  module_ = ::dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module_) throw std::runtime_error(std::string("cannot load the plug-in: ") + ::dlerror());
+  entry_ = reinterpret_cast<hostabi::DllGetClassObjectFn>(::dlsym(module_, "DllGetClassObject"));
   if (!entry_) throw std::runtime_error("the module does not export DllGetClassObject");
 }
 
 PluginHost::~PluginHost() {
   for (auto *p : created_) p->Release();
+}
+
+void PluginHost::unload() {
+  for (auto *p : created_) p->Release();
+  created_.clear();
+  loaded_ = nullptr;
+  entry_ = nullptr;
+  if (module_) ::dlclose(module_);
+  module_ = nullptr;
 }
 
 HRESULT PluginHost::create(const hostabi::GUID &clsid, const hostabi::GUID &iid, void **out) {

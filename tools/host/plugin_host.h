@@ -43,8 +43,7 @@ struct PluginInfo {
 class PluginHost {
  public:
   // Loads the module; throws std::runtime_error with the loader's reason.
-  // The module is never unloaded: the plug-in's detached threads (play
-  // reports, the sign-in listener) may still be running inside it.
+  // The module stays loaded unless unload() is called.
   explicit PluginHost(const std::string &modulePath);
   // Releases every plug-in object this host created.
   ~PluginHost();
@@ -57,6 +56,9 @@ class PluginHost {
   hostabi::OnlineSource *createPlugin();
   // Releases an object of this host, as the host does when it is done with it.
   void release(hostabi::OnlineSource *plugin);
+  // Releases every object and closes the module, as a host does at quit or
+  // when the DJ turns the plug-in off; the host must not be used after it.
+  void unload();
   // The plug-in, created and loaded (OnLoad) on first use; throws when refused.
   hostabi::OnlineSource &plugin();
 
@@ -75,6 +77,7 @@ class PluginHost {
   HRESULT folderChoose(const char *folderId, unsigned long index);
 
  private:
+  void *module_ = nullptr;
   hostabi::DllGetClassObjectFn entry_ = nullptr;
   std::vector<hostabi::OnlineSource *> created_;
   hostabi::OnlineSource *loaded_ = nullptr;
