@@ -12,9 +12,11 @@
 // demo service.
 // Without a display the plug-in's dialogs answer as dismissed, and this
 // program is the web browser: it reads the sign-in address from the log.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,13 +26,11 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <aclapi.h>
-#include <knownfolders.h>
 #include <shlobj.h>
 #include <winhttp.h>
 
 #include <nlohmann/json.hpp>
 
-#include "tools/host_win/free_watch.h"
 #include "tools/host_win/msvc_abi.h"
 #include "tools/host_win/relay.h"
 
@@ -49,6 +49,57 @@ constexpr auto kPatience = std::chrono::seconds(120);
 constexpr long kStallSeconds = 30;  // the plug-in's limit for a background download
 
 int g_passed = 0;
+
+// Whether the plug-in frees one given block: the DLL's import of msvcrt's
+// free() is pointed at a counting wrapper. This tells a deleting destructor
+// that frees (flag 1) from one that only destroys (flag 0).
+using FreeFn = void (*)(void *);
+
+FreeFn g_free = nullptr;
+std::atomic<const void *> g_block{nullptr};
+std::atomic<int> g_frees{0};
+
+// Called by any of the plug-in's threads.
+void countingFree(void *block) {
+  if (block && block == g_block.load()) ++g_frees;
+  g_free(block);
+}
+
+bool watchFrees(HMODULE module) {
+  auto *base = reinterpret_cast<unsigned char *>(module);
+  auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
+  auto *nt = reinterpret_cast<IMAGE_NT_HEADERS64 *>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY &imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0) return false;
+  for (auto *dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
+       dll->Name; ++dll) {
+    if (_stricmp(reinterpret_cast<char *>(base + dll->Name), "msvcrt.dll") != 0) continue;
+    auto *names = reinterpret_cast<IMAGE_THUNK_DATA64 *>(base + dll->OriginalFirstThunk);
+    auto *slots = reinterpret_cast<IMAGE_THUNK_DATA64 *>(base + dll->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)) continue;
+      auto *byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<char *>(byName->Name), "free") != 0) continue;
+      DWORD old = 0;
+      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) {
+        return false;
+      }
+      g_free = reinterpret_cast<FreeFn>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<ULONGLONG>(&countingFree);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+      return true;
+    }
+  }
+  return false;
+}
+
+void watchBlock(const void *block) {
+  g_frees = 0;
+  g_block = block;
+}
+
+int freesOfWatchedBlock() { return g_frees.load(); }
 
 void check(bool ok, const string &what) {
   if (!ok) {
@@ -75,17 +126,9 @@ std::wstring wide(const string &s) {
   return out;
 }
 
-string knownFolder(REFKNOWNFOLDERID id) {
-  PWSTR path = nullptr;
-  string out;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path))) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, path, -1, nullptr, 0, nullptr, nullptr);
-    out.resize(n > 0 ? static_cast<size_t>(n) : 1);
-    WideCharToMultiByte(CP_UTF8, 0, path, -1, out.data(), n, nullptr, nullptr);
-    out.pop_back();
-  }
-  CoTaskMemFree(path);
-  return out;
+string knownFolder(int csidl) {
+  char path[MAX_PATH] = "";
+  return SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, path)) ? path : "";
 }
 
 // The whole file, opened by its UTF-16 name.
@@ -138,36 +181,27 @@ bool onlyTheUserMayOpen(const string &path) {
   return userIn && !othersIn;
 }
 
-// The web browser: GET with WinHTTP's own redirect following; the body, or
-// nothing when no answer came.
-std::optional<string> browse(const string &url) {
+// The web browser on http://127.0.0.1:PORT/... addresses: GET with
+// WinHTTP's own redirect following; the body, empty when no answer came.
+string browse(const string &url) {
   struct Closer {
     void operator()(HINTERNET h) const { WinHttpCloseHandle(h); }
   };
   using Handle = std::unique_ptr<void, Closer>;
-  const std::wstring u = wide(url);
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(u.c_str(), 0, 0, &parts)) return std::nullopt;
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
-                            std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  const size_t slash = url.find('/', 7);
+  const auto port = static_cast<INTERNET_PORT>(std::atoi(url.c_str() + url.find(':', 5) + 1));
   Handle session(WinHttpOpen(L"tvoz-host-win", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0));
-  Handle connection(session ? WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0)
-                            : nullptr);
-  Handle request(connection ? WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr,
-                                                 nullptr, nullptr, 0)
-                            : nullptr);
-  if (!request || !WinHttpSendRequest(request.get(), nullptr, 0, nullptr, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request.get(), nullptr)) {
-    return std::nullopt;
-  }
+  Handle connection(WinHttpConnect(session.get(), L"127.0.0.1", port, 0));
+  Handle request(WinHttpOpenRequest(connection.get(), L"GET", wide(url.substr(slash)).c_str(),
+                                    nullptr, nullptr, nullptr, 0));
   string body;
   char buffer[16384];
   DWORD got = 0;
-  while (WinHttpReadData(request.get(), buffer, sizeof buffer, &got) && got > 0)
-    body.append(buffer, got);
+  if (WinHttpSendRequest(request.get(), nullptr, 0, nullptr, 0, 0, 0) &&
+      WinHttpReceiveResponse(request.get(), nullptr)) {
+    while (WinHttpReadData(request.get(), buffer, sizeof buffer, &got) && got > 0)
+      body.append(buffer, got);
+  }
   return body;
 }
 
@@ -253,7 +287,7 @@ void run(const std::wstring &modulePath) {
           "the deleting destructor with flag " + std::to_string(flags) + " frees the object " +
               std::to_string(flags) + " time(s)");
   }
-  Session s{create(), knownFolder(FOLDERID_Documents) + "\\VirtualDJ"};
+  Session s{create(), knownFolder(CSIDL_PERSONAL) + "\\VirtualDJ"};
   check(s.slot().OnLoad(s.o) == 0 && s.slot().IsLogged(s.o) == 1,
         "OnLoad answers 0; IsLogged 1 while signed out");
 
@@ -261,7 +295,7 @@ void run(const std::wstring &modulePath) {
   size_t from = s.log().size();
   check(s.slot().OnLogin(s.o) == 0, "OnLogin answers 0");
   const string line = s.awaitLine(from, "startLogin puerto=");
-  const string page = browse(line.substr(line.find(" url=") + 5)).value_or("");
+  const string page = browse(line.substr(line.find(" url=") + 5));
   check(page.find("Sesion iniciada. Ya puedes volver a VirtualDJ.") != string::npos,
         "the browser, sent back to the loopback listener, gets the plug-in's page");
   check(waitFor([&] { return s.slot().IsLogged(s.o) == 0; }),
@@ -285,13 +319,12 @@ void run(const std::wstring &modulePath) {
   check(s.slot().GetStreamUrl(s.o, ids[0].c_str(), &url, &error) == 0 && url.got.size() == 1 &&
             error.got.empty(),
         "GetStreamUrl answers 0 with an address");
-  check(browse(url.got[0]).value_or("").compare(0, 4, "RIFF") == 0, "it plays: " + url.got[0]);
+  check(browse(url.got[0]).compare(0, 4, "RIFF") == 0, "it plays: " + url.got[0]);
 
   // Through relay A, which answers or redirects to B, another origin.
   auto *b = new Relay("");
   auto *a = new Relay(b->origin());
-  check(!a->origin().empty() && !b->origin().empty(), "the stand-in services listen");
-  const string offline = knownFolder(FOLDERID_Music) + "\\Tornavoz ñandú";
+  const string offline = knownFolder(CSIDL_MYMUSIC) + "\\Tornavoz ñandú";
   json config = readJson(s.path("Tornavoz.config"));
   config["service_origin"] = a->origin();
   config["offline_dir"] = offline;
@@ -314,12 +347,12 @@ void run(const std::wstring &modulePath) {
           " under a name Windows does not keep for a device: " + saved);
   check(readFile(saved) == std::optional<string>("RIFF device-name test"),
         "the copy holds the downloaded bytes");
-  const string download = "/download?file=tvoz-con";
-  std::optional<SeenRequest> toA, toB;
-  for (const auto &r : a->seen())
-    if (r.target.find(download) != string::npos) toA = r;
-  for (const auto &r : b->seen())
-    if (r.target.find(download) != string::npos) toB = r;
+  auto seen = [](Relay *relay, const string &method, const string &part) {
+    for (const auto &r : relay->seen())
+      if (r.method == method && r.target.find(part) != string::npos) return std::optional(r);
+    return std::optional<SeenRequest>();
+  };
+  const auto toA = seen(a, "GET", "/download?file=tvoz-con"), toB = seen(b, "GET", "/download");
   check(toA && toA->authorization == "Bearer " + token && toB && toB->authorization.empty(),
         "the bearer header goes to the token's origin and not on to the one it redirects to");
 
@@ -332,8 +365,7 @@ void run(const std::wstring &modulePath) {
   check(s.slot().OnOAuth(s.o, nullptr, kGarbage, nullptr, "relay-code", nullptr) == 0,
         "OnOAuth with a code answers 0");
   s.awaitLine(0, "exchangeCode falló: 307 {\"moved\":true}");
-  for (const auto &r : b->seen())
-    check(r.method != "POST", "a POST answered with a redirect is not followed");
+  check(!seen(b, "POST", ""), "a POST answered with a redirect is not followed");
 
   const struct {
     const char *folder;

@@ -23,22 +23,17 @@ void sendAll(SOCKET s, const std::string &bytes) {
   }
 }
 
-std::string answer(const std::string &body, bool announceLength = true) {
-  return "HTTP/1.1 200 OK\r\nConnection: close\r\n" +
-         (announceLength ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") +
-         "\r\n" + body;
+// A 200 answer with its length announced; or, when `size` > 0, `body`
+// padded with blanks to that many bytes, whose size shows only as it arrives.
+std::string answer(std::string body, size_t size = 0) {
+  const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  if (size > 0) body.resize(size, ' ');
+  return "HTTP/1.1 200 OK\r\nConnection: close\r\n" + (size > 0 ? "" : length) + "\r\n" + body;
 }
 
 std::string oneTrack(const std::string &id, const std::string &title) {
   return answer("{\"tracks\":[{\"id\":\"" + id + "\",\"title\":\"" + title +
                 "\",\"ext\":\"wav\"}]}");
-}
-
-// A JSON track list padded with blanks to `size` bytes.
-std::string bigTrackList(size_t size) {
-  std::string body = "{\"tracks\":[{\"id\":\"big\",\"title\":\"Grande\"}]}";
-  body.resize(size, ' ');
-  return body;
 }
 
 // A header's value in a request head, its name given in lower case.
@@ -107,11 +102,8 @@ void Relay::serve(unsigned long long connection) {
   if (r.method == "POST") {
     sendAll(s, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + next_ + r.target +
                    "\r\nConnection: close\r\nContent-Length: 14\r\n\r\n{\"moved\":true}");
-  } else if (is("genero=tvoz-big-fits")) {
-    sendAll(s, answer(bigTrackList(kMaxAnswerBytes)));
-  } else if (is("genero=tvoz-big-over")) {
-    sendAll(s,
-            answer(bigTrackList(kMaxAnswerBytes + 1), false));  // its size shows only as it arrives
+  } else if (is("genero=tvoz-big-")) {
+    sendAll(s, answer("{\"tracks\":[{\"id\":\"big\"}]}", kMaxAnswerBytes + is("big-over")));
   } else if (is("genero=tvoz-con")) {
     sendAll(s, oneTrack("tvoz-con", "CON"));
   } else if (is("genero=tvoz-stall")) {
