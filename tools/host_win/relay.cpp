@@ -94,6 +94,8 @@ void Relay::serve(unsigned long long connection) {
   r.target =
       head.substr(r.method.size() + 1, head.find(' ', r.method.size() + 1) - r.method.size() - 1);
   r.authorization = headerOf(head, "authorization");
+  r.range = headerOf(head, "range");
+  r.at = std::chrono::steady_clock::now();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     seen_.push_back(r);

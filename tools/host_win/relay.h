@@ -11,6 +11,7 @@
 //                                   no `next`, a few bytes of "audio"
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,7 +19,8 @@
 namespace hostwin {
 
 struct SeenRequest {
-  std::string method, target, authorization;
+  std::string method, target, authorization, range;
+  std::chrono::steady_clock::time_point at;
 };
 
 class Relay {
