@@ -16,15 +16,21 @@
 // WinHTTP's time-outs hold for one step (resolve, connect, one read), not for
 // a whole transfer; each step is given what is left of the transfer's limit,
 // so the whole never runs past it.
+//
+// A download may be cancelled from another thread. Between steps the flag is
+// simply looked at; a wait for bytes is ended by closing the request handle,
+// which is how WinHTTP lets a synchronous call be interrupted.
 #include "service/http.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -32,6 +38,7 @@
 #include <winhttp.h>
 
 #include "core/platform.h"
+#include "core/threads.h"
 #include "core/win_text.h"
 
 namespace tvoz {
@@ -125,6 +132,73 @@ std::string resolveLocation(const std::string &base, const std::string &location
   return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
+// Watches a download's cancel flag from a thread of its own and, once it
+// turns true, closes the request that the download's thread is waiting on.
+// The handle is closed only while that thread is inside a wait (and has been
+// for a moment), never between its calls: a closed handle's value may be
+// handed to another thread's next request, which a late call would then use.
+class CancelWatch {
+ public:
+  // Null when the download cannot be cancelled. Without a thread of its own
+  // the flag is still looked at between steps.
+  static std::shared_ptr<CancelWatch> start(const std::atomic<bool> *flag) {
+    if (!flag) return nullptr;
+    auto watch = std::make_shared<CancelWatch>(flag);
+    startThread([watch] { watch->run(); });
+    return watch;
+  }
+  explicit CancelWatch(const std::atomic<bool> *flag) : flag_(flag) {}
+
+  bool cancelled() const { return flag_->load(); }
+  // Around each call that may wait on `request`.
+  void enter(HINTERNET request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_ = request;
+    since_ = Clock::now();
+  }
+  void leave() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    request_ = nullptr;
+  }
+  // Empties `request`, closing it unless the watcher did.
+  void drop(Internet &request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ == request.get()) {
+      (void)request.release();
+      closed_ = nullptr;
+    }
+    request.reset();
+  }
+  // The download is over: the watcher ends.
+  void finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+    wake_.notify_all();
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!finished_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(200));
+      if (!finished_ && request_ && cancelled() &&
+          Clock::now() - since_ > std::chrono::milliseconds(200)) {
+        ::WinHttpCloseHandle(request_);
+        closed_ = request_;
+        request_ = nullptr;
+      }
+    }
+  }
+
+  const std::atomic<bool> *flag_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  HINTERNET request_ = nullptr;  // being waited on
+  HINTERNET closed_ = nullptr;   // closed here; its owner must not close it again
+  Clock::time_point since_;
+  bool finished_ = false;
+};
+
 bool isRedirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -136,8 +210,23 @@ struct Plan {
   const std::string *form = nullptr;  // a form body: the request is a POST
   bool followRedirects = true;
   Clock::time_point deadline = Clock::time_point::max();
-  int stallMs = 0;  // 0: none
+  int stallMs = 0;                // 0: none
+  std::wstring range;             // a Range header's value; empty: the whole answer
+  CancelWatch *cancel = nullptr;  // set when the transfer may be cancelled
 };
+
+bool cancelled(const Plan &plan) { return plan.cancel && plan.cancel->cancelled(); }
+
+// A call on `request` that may wait, made interruptible by the plan's cancel.
+template <class Call>
+bool waitOn(HINTERNET request, const Plan &plan, Call &&call) {
+  if (cancelled(plan)) return false;
+  if (!plan.cancel) return call();
+  plan.cancel->enter(request);
+  const bool ok = call();
+  plan.cancel->leave();
+  return ok && !cancelled(plan);
+}
 
 // Milliseconds the next step may take: what is left of the transfer's time
 // (at most the stall limit), or 0 when nothing is left.
@@ -174,6 +263,7 @@ std::optional<std::wstring> header(HINTERNET request, DWORD which) {
 // One request and its response headers on `target`; false when no response
 // came.
 bool exchange(const Target &target, const Plan &plan, bool withBearer, Response &out) {
+  if (plan.cancel) plan.cancel->drop(out.request);
   out.request.reset();
   out.connection.reset(::WinHttpConnect(session(), target.host.c_str(), target.port, 0));
   if (!out.connection) return false;
@@ -194,6 +284,7 @@ bool exchange(const Target &target, const Plan &plan, bool withBearer, Response 
   std::wstring headers;
   if (plan.userAgent) headers += L"User-Agent: " + widen(kUserAgent) + L"\r\n";
   if (withBearer) headers += L"Authorization: Bearer " + widen(plan.token) + L"\r\n";
+  if (!plan.range.empty()) headers += L"Range: " + plan.range + L"\r\n";
   // As libcurl sends a form: the body up to its first NUL.
   DWORD bodyBytes = 0;
   if (plan.form) {
@@ -206,11 +297,13 @@ bool exchange(const Target &target, const Plan &plan, bool withBearer, Response 
   // what is left after that.
   const int ms = stepMs(plan);
   if (ms == 0 || !::WinHttpSetTimeouts(request, ms, ms, ms, ms) ||
-      !::WinHttpSendRequest(
-          request, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-          static_cast<DWORD>(headers.size()),
-          plan.form ? const_cast<char *>(plan.form->c_str()) : WINHTTP_NO_REQUEST_DATA, bodyBytes,
-          bodyBytes, 0)) {
+      !waitOn(request, plan, [&] {
+        return ::WinHttpSendRequest(
+                   request, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                   static_cast<DWORD>(headers.size()),
+                   plan.form ? const_cast<char *>(plan.form->c_str()) : WINHTTP_NO_REQUEST_DATA,
+                   bodyBytes, bodyBytes, 0) != FALSE;
+      })) {
     return false;
   }
   DWORD left = static_cast<DWORD>(stepMs(plan));
@@ -221,7 +314,9 @@ bool exchange(const Target &target, const Plan &plan, bool withBearer, Response 
   // The limit on all the headers, where Windows has it (Vista on); the
   // receive time-out above bounds each piece of them anyway.
   ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &left, sizeof left);
-  if (!::WinHttpReceiveResponse(request, nullptr)) return false;
+  if (!waitOn(request, plan, [&] { return ::WinHttpReceiveResponse(request, nullptr) != FALSE; })) {
+    return false;
+  }
   DWORD status = 0, size = sizeof status;
   if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
@@ -247,10 +342,16 @@ bool readBody(HINTERNET request, const Plan &plan, Sink &&sink) {
     // the read of nothing then confirms: only a body read to its end lets
     // WinHTTP keep the connection.
     DWORD available = 0, got = 0;
-    if (!::WinHttpQueryDataAvailable(request, &available)) return false;
+    if (!waitOn(request, plan,
+                [&] { return ::WinHttpQueryDataAvailable(request, &available) != FALSE; })) {
+      return false;
+    }
     const DWORD want = available ? std::min(available, static_cast<DWORD>(buffer.size()))
                                  : static_cast<DWORD>(buffer.size());
-    if (!::WinHttpReadData(request, buffer.data(), want, &got)) return false;
+    if (!waitOn(request, plan,
+                [&] { return ::WinHttpReadData(request, buffer.data(), want, &got) != FALSE; })) {
+      return false;
+    }
     if (got == 0) return true;
     if (!sink(buffer.data(), static_cast<size_t>(got))) return false;
   }
@@ -304,6 +405,22 @@ HttpResult inMemory(const std::string &url, const Plan &plan) {
   return result;
 }
 
+// "bytes <first>-<last>/<length>": the first byte's offset, or -1.
+int64_t rangeStart(HINTERNET request) {
+  auto range = header(request, WINHTTP_QUERY_CONTENT_RANGE);
+  if (!range) return -1;
+  std::wstring value = *range;
+  const size_t start = value.find_first_not_of(L' ');
+  if (start == std::wstring::npos || value.compare(start, 6, L"bytes ") != 0) return -1;
+  const wchar_t *digits = value.c_str() + start + 6;
+  wchar_t *end = nullptr;
+  const unsigned long long first = std::wcstoull(digits, &end, 10);
+  if (end == digits || *end != L'-' || first > static_cast<unsigned long long>(INT64_MAX)) {
+    return -1;
+  }
+  return static_cast<int64_t>(first);
+}
+
 }  // namespace
 
 HttpResult httpGetWithToken(const std::string &url, const std::string &token) {
@@ -322,28 +439,43 @@ HttpResult httpPostForm(const std::string &url, const std::string &body) {
 }
 
 Transfer httpDownload(const std::string &url, const std::string &token, const ByteSink &sink,
-                      const TransferLimit &limit) {
+                      const TransferLimit &limit, int64_t from) {
   Transfer result;
   Plan plan;
   plan.userAgent = false;
   plan.token = token;
+  if (from > 0) plan.range = L"bytes=" + std::to_wstring(from) + L"-";
   if (limit.totalSeconds > 0)
     plan.deadline = Clock::now() + std::chrono::seconds(limit.totalSeconds);
   if (limit.stallSeconds > 0) {
     plan.stallMs = static_cast<int>(std::min<long long>(limit.stallSeconds * 1000LL, INT_MAX));
   }
-  Response response;
   if (!session()) return result;
+  const std::shared_ptr<CancelWatch> watch = CancelWatch::start(limit.cancelled);
+  plan.cancel = watch.get();
+  Response response;
+  // However the transfer ends, the watcher stops and the request is closed once.
+  struct Ending {
+    CancelWatch *watch;
+    Response &response;
+    ~Ending() {
+      if (!watch) return;
+      watch->drop(response.request);
+      watch->finish();
+    }
+  } ending{watch.get(), response};
   const bool sent = send(url, plan, response);
   result.status = response.status;
-  if (!sent) return result;
-  result.completed = readBody(response.request.get(), plan, [&sink](const char *data, size_t n) {
-    try {
-      return sink(data, n);
-    } catch (...) {
-      return false;  // the sink's failure ends the transfer, as a refusal does
-    }
-  });
+  if (sent && response.status == 206) result.rangeStart = rangeStart(response.request.get());
+  if (sent) {
+    result.completed = readBody(response.request.get(), plan, [&sink](const char *data, size_t n) {
+      try {
+        return sink(data, n);
+      } catch (...) {
+        return false;  // the sink's failure ends the transfer, as a refusal does
+      }
+    });
+  }
   return result;
 }
 

@@ -12,7 +12,6 @@
 namespace hostwin {
 
 using HRESULT = int32_t;  // MSVC's long: 32 bits
-constexpr HRESULT kNotImplemented = static_cast<HRESULT>(0x80004001);
 
 struct Guid {
   uint32_t data1;
@@ -27,12 +26,6 @@ constexpr Guid kIidVdjPluginBasic8 = {
 
 using DllGetClassObjectFn = HRESULT (*)(const Guid *clsid, const Guid *iid, void **object);
 
-struct PluginInfo {
-  const char *name, *author, *description, *version;
-  void *bitmap;
-  uint32_t flags;
-};
-
 // MSVC gives the virtual destructor ONE slot (3): the deleting destructor,
 // whose bit 0 of `flags` frees the memory. Every later slot is one lower than
 // in the g++ layout of macOS and Linux.
@@ -43,7 +36,7 @@ struct PluginInfo {
 // the simulator can fill that upper half with garbage on purpose.
 struct PluginTable {
   HRESULT (*OnLoad)(void *self);                                             // 0
-  HRESULT (*OnGetPluginInfo)(void *self, PluginInfo *info);                  // 1
+  HRESULT (*OnGetPluginInfo)(void *self, void *info);                        // 1
   HRESULT (*Release)(void *self);                                            // 2
   void *(*DeletingDestructor)(void *self, unsigned int flags);               // 3
   HRESULT (*OnParameter)(void *self, int id);                                // 4
@@ -52,7 +45,7 @@ struct PluginTable {
   HRESULT (*IsLogged)(void *self);                                           // 7
   HRESULT (*OnLogin)(void *self);                                            // 8
   HRESULT (*OnLogout)(void *self);                                           // 9
-  HRESULT (*OnOAuth)
+  HRESULT(*OnOAuth)
   (void *self, const char *access, uint64_t expiresIn, const char *refresh, const char *code,
    const char *error);                                                          // 10
   HRESULT (*OnSearch)(void *self, const char *text, void *tracks);              // 11
@@ -77,7 +70,7 @@ struct SubfoldersTable {
   HRESULT (*add)(void *self, const char *id, const char *name);
 };
 struct TracksTable {
-  HRESULT (*add)
+  HRESULT(*add)
   (void *self, const char *id, const char *title, const char *artist, const char *remix,
    const char *genre, const char *label, const char *comment, const char *cover,
    const char *streamUrl, float length, float bpm, int key, int year, unsigned char isVideo,

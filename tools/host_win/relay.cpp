@@ -1,12 +1,12 @@
 #include "tools/host_win/relay.h"
 
-#include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <thread>
-
 #include <winsock2.h>
 #include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 namespace hostwin {
 
@@ -14,51 +14,58 @@ namespace {
 
 constexpr size_t kMaxAnswerBytes = size_t{64} << 20;  // the plug-in's ceiling
 
-bool sendAll(SOCKET s, const std::string &bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
+void sendAll(SOCKET s, const std::string &bytes) {
+  for (size_t sent = 0; sent < bytes.size();) {
     int n = send(s, bytes.data() + sent,
                  static_cast<int>(std::min<size_t>(bytes.size() - sent, 1 << 20)), 0);
-    if (n <= 0) return false;
+    if (n <= 0) return;
     sent += static_cast<size_t>(n);
   }
-  return true;
 }
 
-std::string lower(std::string s) {
-  for (auto &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+// A 200 answer with its length announced; or, when `size` > 0, `body`
+// padded with blanks to that many bytes, whose size shows only as it arrives.
+std::string answer(std::string body, size_t size = 0) {
+  const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  if (size > 0) body.resize(size, ' ');
+  return "HTTP/1.1 200 OK\r\nConnection: close\r\n" + (size > 0 ? "" : length) + "\r\n" + body;
 }
 
-std::string trim(const std::string &s) {
-  size_t a = s.find_first_not_of(" \t"), b = s.find_last_not_of(" \t");
-  return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+std::string oneTrack(const std::string &id, const std::string &title) {
+  return answer("{\"tracks\":[{\"id\":\"" + id + "\",\"title\":\"" + title +
+                "\",\"ext\":\"wav\"}]}");
 }
 
-// A JSON track list padded with blanks to `size` bytes.
-std::string bigTrackList(size_t size) {
-  std::string body = "{\"tracks\":[{\"id\":\"big\",\"title\":\"Grande\",\"bpm\":1,\"video\":0}]}";
-  body.resize(size, ' ');
-  return body;
+// A header's value in a request head, its name given in lower case.
+std::string headerOf(const std::string &head, const std::string &name) {
+  std::string lower = head;
+  for (auto &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  size_t at = lower.find("\r\n" + name + ":");
+  if (at == std::string::npos) return "";
+  at = head.find_first_not_of(' ', at + name.size() + 3);
+  return head.substr(at, head.find("\r\n", at) - at);
 }
 
 }  // namespace
 
 Relay::Relay(std::string next) : next_(std::move(next)) {
   SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener == INVALID_SOCKET) return;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int len = sizeof addr;
-  if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+  if (listener == INVALID_SOCKET ||
+      bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
       listen(listener, 16) != 0) {
-    closesocket(listener);
     return;
   }
   origin_ = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-  std::thread([this, listener] { acceptLoop(listener); }).detach();
+  std::thread([this, listener] {
+    for (SOCKET s; (s = accept(listener, nullptr, nullptr)) != INVALID_SOCKET;) {
+      std::thread([this, s] { serve(s); }).detach();
+    }
+  }).detach();
 }
 
 std::vector<SeenRequest> Relay::seen() {
@@ -66,106 +73,54 @@ std::vector<SeenRequest> Relay::seen() {
   return seen_;
 }
 
-void Relay::acceptLoop(unsigned long long listener) {
-  for (int number = 1;; ++number) {
-    SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
-    if (s == INVALID_SOCKET) return;
-    std::thread([this, s, number] { serve(s, number); }).detach();
-  }
-}
-
-void Relay::serve(unsigned long long connection, int number) {
+void Relay::serve(unsigned long long connection) {
   const SOCKET s = static_cast<SOCKET>(connection);
   std::string pending;
   char buffer[16384];
-  for (;;) {
-    // One request: its head up to the blank line, then Content-Length bytes.
-    size_t end;
-    while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-      int n = recv(s, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closesocket(s);
-        return;
-      }
-      pending.append(buffer, static_cast<size_t>(n));
-    }
-    SeenRequest request;
-    request.connection = number;
-    const std::string head = pending.substr(0, end);
-    pending.erase(0, end + 4);
-    size_t lineEnd = head.find("\r\n");
-    const std::string first = head.substr(0, lineEnd);
-    request.method = first.substr(0, first.find(' '));
-    request.target =
-        first.substr(request.method.size() + 1, first.rfind(' ') - request.method.size() - 1);
-    while (lineEnd != std::string::npos) {
-      size_t start = lineEnd + 2;
-      lineEnd = head.find("\r\n", start);
-      std::string line =
-          head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
-      size_t colon = line.find(':');
-      if (colon != std::string::npos) {
-        request.headers[lower(trim(line.substr(0, colon)))] = trim(line.substr(colon + 1));
-      }
-    }
-    const size_t length = std::strtoul(request.header("content-length").c_str(), nullptr, 10);
-    while (pending.size() < length) {
-      int n = recv(s, buffer, sizeof buffer, 0);
-      if (n <= 0) {
-        closesocket(s);
-        return;
-      }
-      pending.append(buffer, static_cast<size_t>(n));
-    }
-    request.body = pending.substr(0, length);
-    pending.erase(0, length);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      seen_.push_back(request);
-    }
-    answer(connection, request);
+  size_t end;
+  // The head, then the body it announces, so that a POST is read whole before it is answered.
+  while ((end = pending.find("\r\n\r\n")) == std::string::npos ||
+         pending.size() <
+             end + 4 +
+                 std::strtoul(headerOf(pending.substr(0, end), "content-length").c_str(), nullptr,
+                              10)) {
+    int n = recv(s, buffer, sizeof buffer, 0);
+    if (n <= 0) return (void)closesocket(s);
+    pending.append(buffer, static_cast<size_t>(n));
   }
-}
-
-void Relay::answer(unsigned long long connection, const SeenRequest &request) {
-  const SOCKET s = static_cast<SOCKET>(connection);
-  const std::string &t = request.target;
-  auto ok = [](const std::string &body) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
-  };
-  if (request.method == "POST") {
-    const std::string body = "{\"moved\":true}";
-    sendAll(s, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + next_ + t +
-                   "\r\nContent-Type: application/json\r\nContent-Length: " +
-                   std::to_string(body.size()) + "\r\n\r\n" + body);
-  } else if (t.find("genero=tvoz-big-fits") != std::string::npos) {
-    sendAll(s, ok(bigTrackList(kMaxAnswerBytes)));
-  } else if (t.find("genero=tvoz-big-over") != std::string::npos) {
-    // No length announced: the answer's size shows only as it arrives.
-    sendAll(s, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n" +
-                   bigTrackList(kMaxAnswerBytes + 1));
-    shutdown(s, SD_BOTH);
-  } else if (t.find("genero=tvoz-devices") != std::string::npos) {
-    sendAll(s, ok("{\"tracks\":[{\"id\":\"tvoz-dev-1\",\"title\":\"con\",\"ext\":\"wav\"},"
-                  "{\"id\":\"tvoz-dev-2\",\"title\":\"LPT9.mix\",\"ext\":\"wav\"}]}"));
-  } else if (t.find("/download?file=tvoz-dev-") != std::string::npos) {
-    sendAll(s, ok("RIFF device-name test"));
-  } else if (t.find("genero=tvoz-slow") != std::string::npos) {
-    // Bytes keep coming, each well within any one-read time-out, so only a
-    // limit on the whole transfer ends it.
-    if (!sendAll(
-            s,
-            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n{"))
-      return;
-    for (int i = 0; i < 30; ++i) {
-      std::this_thread::sleep_for(std::chrono::seconds(2));
-      if (!sendAll(s, " ")) break;
-    }
-    shutdown(s, SD_BOTH);
+  const std::string head = pending.substr(0, end);
+  SeenRequest r;
+  r.method = head.substr(0, head.find(' '));
+  r.target =
+      head.substr(r.method.size() + 1, head.find(' ', r.method.size() + 1) - r.method.size() - 1);
+  r.authorization = headerOf(head, "authorization");
+  r.range = headerOf(head, "range");
+  r.at = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    seen_.push_back(r);
+  }
+  auto is = [&r](const char *route) { return r.target.find(route) != std::string::npos; };
+  if (r.method == "POST") {
+    sendAll(s, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + next_ + r.target +
+                   "\r\nConnection: close\r\nContent-Length: 14\r\n\r\n{\"moved\":true}");
+  } else if (is("genero=tvoz-big-")) {
+    sendAll(s, answer("{\"tracks\":[{\"id\":\"big\"}]}", kMaxAnswerBytes + is("big-over")));
+  } else if (is("genero=tvoz-con")) {
+    sendAll(s, oneTrack("tvoz-con", "CON"));
+  } else if (is("genero=tvoz-stall")) {
+    sendAll(s, oneTrack("tvoz-stall", "Lento"));
+  } else if (is("download?file=tvoz-stall")) {
+    sendAll(s, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nRIFF");
+    std::this_thread::sleep_for(std::chrono::minutes(5));
+  } else if (!next_.empty()) {
+    sendAll(s, "HTTP/1.1 302 Found\r\nLocation: " + next_ + r.target +
+                   "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
   } else {
-    sendAll(s, "HTTP/1.1 302 Found\r\nLocation: " + next_ + t + "\r\nContent-Length: 0\r\n\r\n");
+    sendAll(s, answer("RIFF device-name test"));
   }
+  shutdown(s, SD_SEND);
+  closesocket(s);
 }
 
 }  // namespace hostwin

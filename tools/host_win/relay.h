@@ -1,19 +1,17 @@
-// A stand-in server on 127.0.0.1 that the plug-in is pointed at for part of
-// the session, to see what WinHTTP really sends and how the transport treats
-// redirects, answer sizes and slow answers. It records every request (method,
-// target, headers, body, and which connection carried it) and answers:
-//   GET            302 to `next` + the same target, keeping the connection open
-//   POST           307 to the same place, with the body {"moved":true}
-//   GET ...genero=tvoz-big-fits   200, a track list of exactly 64 MiB
-//   GET ...genero=tvoz-big-over   200, the same plus one byte, with no length announced
-//   GET ...genero=tvoz-slow       200, then one byte every 2 s for 60 s
-//   GET ...genero=tvoz-devices    200, two tracks named like Windows devices
-//   GET .../download?file=tvoz-dev-...  200, a few bytes of "audio"
-// Each connection is served on a thread of its own. A relay lives until the
-// process ends (its threads may still be serving then).
+// A stand-in service on 127.0.0.1, to see what WinHTTP really sends and how
+// the transport treats redirects, answer sizes and stalls. It records every
+// request and answers each on a connection of its own, then closes it:
+//   POST                            307 to `next`, body {"moved":true}
+//   GET tracks?genero=tvoz-big-fits    a track list of exactly 64 MiB
+//   GET tracks?genero=tvoz-big-over    one byte more, no length announced
+//   GET tracks?genero=tvoz-con         one track titled CON
+//   GET tracks?genero=tvoz-stall       one track whose download stalls
+//   GET download?file=tvoz-stall       a few bytes, then silence for minutes
+//   any other GET                   302 to `next` with the same target; with
+//                                   no `next`, a few bytes of "audio"
 #pragma once
 
-#include <map>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,33 +19,22 @@
 namespace hostwin {
 
 struct SeenRequest {
-  int connection = 0;  // 1, 2, ... in the order the connections were accepted
-  std::string method, target, body;
-  std::map<std::string, std::string> headers;  // names in lower case
-  bool has(const std::string &name) const { return headers.count(name) != 0; }
-  std::string header(const std::string &name) const {
-    auto it = headers.find(name);
-    return it == headers.end() ? "" : it->second;
-  }
+  std::string method, target, authorization, range;
+  std::chrono::steady_clock::time_point at;
 };
 
 class Relay {
  public:
-  // Starts listening; origin() is empty when it could not.
+  // Listens at once; origin() is empty when it could not. Lives until the
+  // process ends, since its threads may still be serving then.
   explicit Relay(std::string next);
-  Relay(const Relay &) = delete;
-  Relay &operator=(const Relay &) = delete;
-
   const std::string &origin() const { return origin_; }
   std::vector<SeenRequest> seen();
 
  private:
-  void acceptLoop(unsigned long long listener);
-  void serve(unsigned long long connection, int number);
-  void answer(unsigned long long connection, const SeenRequest &request);
+  void serve(unsigned long long connection);
 
-  std::string next_;
-  std::string origin_;
+  std::string next_, origin_;
   std::mutex mutex_;
   std::vector<SeenRequest> seen_;
 };
