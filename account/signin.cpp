@@ -133,7 +133,8 @@ void startLogin() {
 
 void onOAuth(const char *accessToken, const char *refreshToken, const char *code,
              const char *errorMessage) {
-  logLine(std::string("OnOAuth: code=") + (code ? code : "(null)") +
+  // The log goes to support: the code could still be traded for tokens.
+  logLine(std::string("OnOAuth: code=") + (code ? "***" : "(null)") +
           " access=" + (accessToken ? "SI" : "no") +
           " err=" + (errorMessage ? errorMessage : "(null)"));
   if (errorMessage && *errorMessage) {
