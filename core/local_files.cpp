@@ -11,7 +11,8 @@ std::string configPath() { return supportDir() + "/Tornavoz.config"; }
 // Read-modify-write of the configuration is one step for this process, so two
 // threads setting different keys cannot lose one of the changes.
 std::mutex &configMutex() {
-  static std::mutex &m = *new std::mutex;  // never destroyed: threads may log past exit
+  // Never destroyed: a thread may still be writing while the host quits.
+  static std::mutex &m = *new std::mutex;
   return m;
 }
 
@@ -20,7 +21,8 @@ std::mutex &configMutex() {
 constexpr int64_t kLogLimit = 1 << 20;
 constexpr size_t kLogKept = 512 << 10;
 
-// One writer at a time, so that a trim cannot lose a line appended meanwhile.
+// One writer at a time, so that a trim cannot lose a line appended meanwhile;
+// never destroyed, like the configuration's.
 std::mutex &logMutex() {
   static std::mutex &m = *new std::mutex;
   return m;
