@@ -104,8 +104,11 @@ TEST(SecurityTls, EveryRequestRefusesAnUntrustedCertificate) {
 TEST(SecurityLog, StaysUnderOneMebibyteKeepingTheLatestLinesWholeFromEveryThread) {
   Home home("http://127.0.0.1:9");
   const std::string path = home.support("Tornavoz.log");
+  // Lines of a length that puts none of their starts exactly 512 KiB from
+  // the end, so that a cut in mid-line shows.
   std::string earlier;
-  while (earlier.size() + 80 <= 1 << 20) earlier += "earlier " + std::to_string(earlier.size()) + std::string(60, '.') + "\n";
+  while (earlier.size() + 80 <= 1 << 20)
+    earlier += "earlier " + std::to_string(earlier.size()) + std::string(61, '.') + "\n";
   home.write(path, earlier);
   // The first line crosses the limit; the 1,600 after it fit in what is left.
   std::vector<std::string> lines;
@@ -122,7 +125,8 @@ TEST(SecurityLog, StaysUnderOneMebibyteKeepingTheLatestLinesWholeFromEveryThread
   // The earlier lines left are the latest, whole, about 512 KiB of them ...
   const size_t cut = text.find("hilo ");
   ASSERT_NE(cut, std::string::npos);
-  EXPECT_EQ(earlier.substr(earlier.size() - cut - 1), "\n" + text.substr(0, cut));
+  EXPECT_TRUE(earlier.compare(earlier.size() - cut - 1, cut + 1, "\n" + text.substr(0, cut)) == 0)
+      << "not the latest whole lines";
   EXPECT_NEAR(cut, 512 << 10, 100);
   // ... then every line written, once and whole.
   std::vector<std::string> written;
