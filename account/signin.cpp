@@ -46,12 +46,17 @@ std::string serviceMessage(const std::string &body) {
 
 // The authorisation-code grant. The code goes out exactly as it came.
 void exchangeCode(const std::string &code) {
+  const SessionMark mark = sessionMark();
   std::string body = "grant_type=authorization_code&code=" + code +
                      "&device=" + urlEscape(deviceId()) +
                      "&device_name=" + urlEscape(deviceName());
   HttpResult grant = httpPostForm(tokenEndpoint(), body);
   if (grant.status == 200) {
-    if (auto tokens = readCodeGrant(grant.body)) storeTokens(tokens->access, tokens->refresh);
+    auto tokens = readCodeGrant(grant.body);
+    // A sign-out (or another sign-in) while the code was away wins.
+    if (tokens && !startSession(mark, tokens->access, tokens->refresh)) {
+      logLine("exchangeCode descartado: la sesión cambió mientras tanto");
+    }
     return;
   }
   logLine("exchangeCode falló: " + std::to_string(grant.status) + " " + grant.body.substr(0, 160));
@@ -128,7 +133,8 @@ void startLogin() {
 
 void onOAuth(const char *accessToken, const char *refreshToken, const char *code,
              const char *errorMessage) {
-  logLine(std::string("OnOAuth: code=") + (code ? code : "(null)") +
+  // The log goes to support: the code could still be traded for tokens.
+  logLine(std::string("OnOAuth: code=") + (code ? "***" : "(null)") +
           " access=" + (accessToken ? "SI" : "no") +
           " err=" + (errorMessage ? errorMessage : "(null)"));
   if (errorMessage && *errorMessage) {
@@ -138,7 +144,7 @@ void onOAuth(const char *accessToken, const char *refreshToken, const char *code
   } else if (accessToken && *accessToken) {
     std::optional<std::string> refresh;
     if (refreshToken && *refreshToken) refresh = refreshToken;
-    storeTokens(accessToken, refresh);
+    startSession(sessionMark(), accessToken, refresh);
   }
 }
 

@@ -28,7 +28,8 @@ void serveSignIn(LoopbackListener listener, std::chrono::steady_clock::duration 
 
 // OnOAuth: an error is logged; else a code is exchanged for tokens (on the
 // calling thread); else a given access token (and refresh token, when not
-// empty) is stored. Null texts are allowed.
+// empty) is stored. Null texts are allowed. The log says whether a code came,
+// never which.
 void onOAuth(const char *accessToken, const char *refreshToken, const char *code,
              const char *errorMessage);
 

@@ -11,8 +11,28 @@ std::string configPath() { return supportDir() + "/Tornavoz.config"; }
 // Read-modify-write of the configuration is one step for this process, so two
 // threads setting different keys cannot lose one of the changes.
 std::mutex &configMutex() {
-  static std::mutex m;
+  // Never destroyed: a thread may still be writing while the host quits.
+  static std::mutex &m = *new std::mutex;
   return m;
+}
+
+// The DJ mails the log to support: it must stay small enough to send, and
+// keep the latest lines, which tell what just went wrong.
+constexpr int64_t kLogLimit = 1 << 20;
+constexpr size_t kLogKept = 512 << 10;
+
+// One writer at a time, so that a trim cannot lose a line appended meanwhile;
+// never destroyed, like the configuration's.
+std::mutex &logMutex() {
+  static std::mutex &m = *new std::mutex;
+  return m;
+}
+
+// The last kLogKept bytes of `text` or fewer, from the start of a line.
+std::string lastLines(const std::string &text) {
+  if (text.size() <= kLogKept) return text;
+  const size_t from = text.find('\n', text.size() - kLogKept - 1);
+  return from == std::string::npos ? std::string() : text.substr(from + 1);
 }
 
 }  // namespace
@@ -42,7 +62,17 @@ void configSet(const std::string &key, const std::string &value) {
 }
 
 void logLine(const std::string &message) {
-  appendToFile(supportDir() + "/Tornavoz.log", message + "\n");
+  const std::string path = supportDir() + "/Tornavoz.log";
+  const std::string line = message + "\n";
+  std::lock_guard<std::mutex> lock(logMutex());
+  // Only a line that would cross the limit pays for reading the file.
+  const int64_t size = fileSize(path);
+  if (size > 0 && size + static_cast<int64_t>(line.size()) > kLogLimit) {
+    if (auto text = readWholeFile(path)) {
+      if (writeFileAtomic(path, lastLines(*text) + line, false)) return;
+    }
+  }
+  appendToFile(path, line);
 }
 
 }  // namespace tvoz

@@ -23,6 +23,10 @@ std::string configGet(const std::string &key);
 void configSet(const std::string &key, const std::string &value);
 
 // Appends message + "\n" to the log; dropped silently when it cannot be written.
+// A line that would take the log past 1 MiB is written together with its last
+// 512 KiB or so, from the start of a line, in place of the old file (one whole
+// rewrite): the log keeps its latest lines whole and stays under 1 MiB, but for
+// a single line longer than that.
 void logLine(const std::string &message);
 
 }  // namespace tvoz

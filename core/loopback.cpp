@@ -26,6 +26,26 @@ class Socket {
   Handle s_;
 };
 
+// What the browser sends on `s`: until the empty line that ends the headers,
+// `maxBytes`, the peer's end or `idle` since its last byte. Empty when it sent
+// nothing.
+std::string readRequest(Handle s, std::chrono::steady_clock::time_point deadline,
+                        std::chrono::milliseconds idle, size_t maxBytes) {
+  std::string request;
+  bool whole = false;
+  while (!whole && request.size() < maxBytes &&
+         readable(s, std::min(deadline, std::chrono::steady_clock::now() + idle))) {
+    std::string piece(maxBytes - request.size(), '\0');
+    const long n = receiveOnce(s, piece);
+    if (n <= 0) break;
+    // The empty line may straddle two pieces.
+    const size_t from = request.size() < 3 ? 0 : request.size() - 3;
+    request.append(piece, 0, static_cast<size_t>(n));
+    whole = request.find("\r\n\r\n", from) != std::string::npos;
+  }
+  return request;
+}
+
 }  // namespace
 
 struct LoopbackListener::Impl {
@@ -57,14 +77,8 @@ std::optional<std::string> LoopbackListener::awaitRequest(
     Handle s = acceptConnection(impl_->listener.get());
     if (s == kNone) continue;  // interrupted, or the peer gave up before it was taken
     impl_->connection.reset(s);
-    if (readable(s, std::min(deadline, std::chrono::steady_clock::now() + idle))) {
-      std::string buffer(maxBytes, '\0');
-      const long n = receiveOnce(s, buffer);
-      if (n > 0) {
-        buffer.resize(static_cast<size_t>(n));
-        return buffer;
-      }
-    }
+    std::string request = readRequest(s, deadline, idle, maxBytes);
+    if (!request.empty()) return request;
     impl_->connection.reset();
   }
   return std::nullopt;

@@ -26,9 +26,11 @@ class LoopbackListener {
   int port() const;
 
   // Waits until `deadline` for a connection that sends something and returns
-  // its first receive (at most `maxBytes` bytes), keeping that connection
-  // open for reply(). A connection that ends, or sends nothing for `idle`, is
-  // closed without a word and the wait goes on: a browser's idle
+  // what it sent, keeping that connection open for reply(). The request is
+  // read until the end of its headers (an empty line), `maxBytes` bytes, the
+  // peer's end, or `idle` without a byte, whichever comes first: a browser may
+  // send it in pieces. A connection that ends, or sends nothing for `idle`,
+  // is closed without a word and the wait goes on: a browser's idle
   // pre-connection or a port scanner cannot hold the sign-in up. Nothing when
   // the deadline passes first.
   std::optional<std::string> awaitRequest(std::chrono::steady_clock::time_point deadline,

@@ -17,9 +17,10 @@ namespace tvoz {
 
 namespace {
 
-// Runs the refresh grant; true with the new access token in `fresh` when it
-// succeeded. Caller holds the refresh lock.
-bool runRefreshGrant(const std::string &refresh, std::string &fresh) {
+// Runs the refresh grant for the session `mark` names; true with the new
+// access token in `fresh` when it succeeded and that session still holds.
+// Caller holds the refresh lock.
+bool runRefreshGrant(SessionMark mark, const std::string &refresh, std::string &fresh) {
   std::string body =
       "grant_type=refresh_token&refresh_token=" + refresh + "&device=" + urlEscape(deviceId());
   HttpResult grant = httpPostForm(tokenEndpoint(), body);
@@ -28,18 +29,15 @@ bool runRefreshGrant(const std::string &refresh, std::string &fresh) {
     return false;
   }
   RefreshGrant read = readRefreshGrant(grant.body);
-  switch (read.outcome) {
-    case RefreshGrant::kNothing:
-      return false;
-    case RefreshGrant::kAccessUnsaved:
-      setAccessToken(read.access);
-      return false;
-    case RefreshGrant::kStore:
-      break;
+  if (read.outcome == RefreshGrant::kNothing) return false;
+  const bool whole = read.outcome == RefreshGrant::kStore;
+  // The DJ may have signed out (or in again) while the grant was away.
+  if (!renewTokens(mark, read.access, whole ? read.refresh : std::nullopt, whole)) {
+    logLine("refresh descartado: la sesión terminó mientras tanto");
+    return false;
   }
-  storeTokens(read.access, read.refresh);
   fresh = read.access;
-  return !fresh.empty();
+  return whole && !fresh.empty();
 }
 
 }  // namespace
@@ -49,9 +47,12 @@ std::optional<std::string> refreshAfter(const std::string &refused) {
   std::lock_guard<std::mutex> lock(refreshMutex);
   std::string current = accessToken();
   if (!current.empty() && current != refused) return current;
+  // The mark comes first: a sign-out after it, even before the refresh token
+  // is read, drops whatever this grant brings back.
+  const SessionMark mark = sessionMark();
   std::string refresh = refreshToken();
   std::string fresh;
-  if (refresh.empty() || !runRefreshGrant(refresh, fresh)) return std::nullopt;
+  if (refresh.empty() || !runRefreshGrant(mark, refresh, fresh)) return std::nullopt;
   return fresh;
 }
 

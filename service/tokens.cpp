@@ -11,6 +11,9 @@ namespace tvoz {
 
 namespace {
 
+// Guarded by g_tokenMutex; a plain integer, so never destroyed either.
+SessionMark g_session = 0;
+
 // Caller holds g_tokenMutex.
 void saveLocked() {
   json file = {{"access", g_access}, {"refresh", g_refresh}};
@@ -77,8 +80,35 @@ void storeTokens(const std::string &access, const std::optional<std::string> &re
   saveLocked();
 }
 
+SessionMark sessionMark() {
+  std::lock_guard<std::mutex> lock(g_tokenMutex);
+  return g_session;
+}
+
+bool renewTokens(SessionMark mark, const std::string &access,
+                 const std::optional<std::string> &refresh, bool saved) {
+  std::lock_guard<std::mutex> lock(g_tokenMutex);
+  if (mark != g_session) return false;
+  g_access = access;
+  if (refresh) g_refresh = *refresh;
+  if (saved) saveLocked();
+  return true;
+}
+
+bool startSession(SessionMark mark, const std::string &access,
+                  const std::optional<std::string> &refresh) {
+  std::lock_guard<std::mutex> lock(g_tokenMutex);
+  if (mark != g_session) return false;
+  ++g_session;
+  g_access = access;
+  if (refresh) g_refresh = *refresh;
+  saveLocked();
+  return true;
+}
+
 void clearTokens() {
   std::lock_guard<std::mutex> lock(g_tokenMutex);
+  ++g_session;
   g_access.clear();
   g_refresh.clear();
   removeFile(tokenFilePath());

@@ -5,6 +5,7 @@
 // and the file always matches one state the memory held.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -41,7 +42,27 @@ void setRefreshToken(const std::string &refresh);
 // stored one stays), then saves: one step for every other thread.
 void storeTokens(const std::string &access, const std::optional<std::string> &refresh);
 
-// Sign-out: empties both tokens and removes the file.
+// Sign-out and every sign-in end the session before them. A grant takes the
+// session's mark before it reads the token it spends and hands the mark back
+// with what it brought: tokens granted for a session that has ended meanwhile
+// are dropped, so a grant still in flight can neither undo a sign-out nor
+// overwrite a newer sign-in.
+using SessionMark = uint64_t;
+SessionMark sessionMark();
+
+// A refresh grant's answer: as storeTokens, or as setAccessToken when only
+// the access token is to be kept (`saved` false), within the session `mark`
+// names. False, with nothing changed, when that session has ended.
+bool renewTokens(SessionMark mark, const std::string &access,
+                 const std::optional<std::string> &refresh, bool saved = true);
+
+// A sign-in: stores the pair as storeTokens does and starts a new session.
+// False, with nothing changed, when the session `mark` names has ended (the
+// DJ signed out, or in again, while the code was being traded).
+bool startSession(SessionMark mark, const std::string &access,
+                  const std::optional<std::string> &refresh);
+
+// Sign-out: empties both tokens, removes the file and ends the session.
 void clearTokens();
 
 }  // namespace tvoz
