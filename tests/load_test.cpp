@@ -44,12 +44,18 @@ Usage usage() { return {entriesIn("/proc/self/task"), entriesIn("/proc/self/fd")
 class Load : public Scenario {
  protected:
   Load() {
-    auto answer = [this](const std::string &path, std::function<json(const std::string &key)> body) {
-      service.api(path, [this, body](const demo::Request &r, httplib::Response &res) {
+    const json folders = json::array({{{"id", "f0"}, {"name", "House"}, {"count", 3}}, {{"id", "f1"}, {"name", "Techno"}, {"count", 3}}});
+    for (const char *path : {"/vdj/folders", "/vdj/tracks", "/vdj/resolve", "/vdj/crates", "/vdj/played", "/vdj/favorite"}) {
+      service.api(path, [this, folders](const demo::Request &r, httplib::Response &res) {
         if (!accept(r.header("Authorization"))) return void(res.status = 401);
-        // The value of the query's first member ("file=x&access_token=..." -> "x").
+        // One answer serves every route, each reading its own member, made from
+        // the value of the query's first member ("file=x&access_token=..." -> "x").
         const auto start = r.query.find('=') + 1;
-        res.set_content(body(r.query.substr(start, r.query.find('&') - start)).dump(), "application/json");
+        const std::string key = r.query.substr(start, r.query.find('&') - start);
+        json tracks = json::array();
+        for (int i = 0; i < 3; ++i) tracks.push_back({{"id", key + "-" + std::to_string(i)}, {"title", "T"}});
+        res.set_content(json{{"folders", folders}, {"tracks", tracks}, {"url", "https://cdn.example/" + key + ".mp3"},
+                             {"crates", {{{"id", 7}, {"name", "Set"}}}}, {"ok", true}}.dump(), "application/json");
         if (++answers % 7 == 0) res.set_header("Connection", "close");
         if (r.path == kApi + "/vdj/played") {
           std::lock_guard<std::mutex> lock(mutex);
@@ -57,19 +63,7 @@ class Load : public Scenario {
           reportedChanged.notify_all();
         }
       });
-    };
-    answer("/vdj/folders", [](const std::string &) {
-      return json{{"folders", {{{"id", "f0"}, {"name", "House"}, {"count", 3}}, {{"id", "f1"}, {"name", "Techno"}, {"count", 3}}}}};
-    });
-    answer("/vdj/tracks", [](const std::string &key) {
-      json tracks = json::array();
-      for (int i = 0; i < 3; ++i) tracks.push_back({{"id", key + "-" + std::to_string(i)}, {"title", "T"}});
-      return json{{"tracks", tracks}};
-    });
-    answer("/vdj/resolve", [](const std::string &key) { return json{{"url", "https://cdn.example/" + key + ".mp3"}}; });
-    answer("/vdj/crates", [](const std::string &) { return json{{"crates", {{{"id", 7}, {"name", "Set"}}}}}; });
-    answer("/vdj/played", [](const std::string &) { return json{{"ok", true}}; });
-    answer("/vdj/favorite", [](const std::string &) { return json{{"ok", true}}; });
+    }
     service.on("POST", kApi + "/oauth/token", [this](const demo::Request &r, httplib::Response &res) {
       std::lock_guard<std::mutex> lock(mutex);
       if (r.body.rfind("grant_type=refresh_token&refresh_token=ref-" + std::to_string(generation) + "&", 0) != 0) {
