@@ -121,12 +121,6 @@ bool Desktop::waitForCalls(const std::string &program, size_t count) const {
   return waitInFolder(dir_ + "/calls", [&] { return calls(program).size() >= count; });
 }
 
-std::optional<std::string> Desktop::fetchedPage() const {
-  const std::string page = dir_ + "/page";
-  if (!waitInFolder(dir_, [&] { return fs::exists(page); })) return std::nullopt;
-  return readFile(page);
-}
-
 bool waitInFolder(const std::string &folder, const std::function<bool()> &done,
                   std::chrono::milliseconds timeout) {
   int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);

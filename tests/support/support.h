@@ -60,8 +60,6 @@ class Desktop {
   void followLinks() const;
   std::vector<ProgramCall> calls(const std::string &program = "") const;
   bool waitForCalls(const std::string &program, size_t count) const;
-  // The page the browser ended on, once its fetch is over.
-  std::optional<std::string> fetchedPage() const;
 
  private:
   std::string dir_;
