@@ -165,7 +165,12 @@ Ended saveOne(Queue &q, Item &item) {
     case Fetch::Cancelled:
       return Ended::Cancelled;
     case Fetch::Passing:
-      if (item.tries < kRetries && !q.cancelCurrent) return Ended::Retry;
+      if (item.tries < kRetries && !q.cancelCurrent) {
+        // Said, so that a save that seems slow shows why.
+        logLine("descarga offline: nuevo intento de " + item.track.id + " (http " +
+                std::to_string(fetch.status) + ")");
+        return Ended::Retry;
+      }
       break;
     case Fetch::Final:
       break;
