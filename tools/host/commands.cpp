@@ -6,6 +6,7 @@
 #include <fstream>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -203,21 +204,45 @@ int folderChoose(Session &s, const Args &a, std::ostream &out, std::ostream &err
 // The plug-in works on in the background (a folder saved for offline play)
 // only while the host process lives; this keeps it alive until the log says
 // the work is done.
-int awaitLog(Session &, const Args &a, std::ostream &out, std::ostream &) {
+// Polls the support folder's file `name` until `found` says yes, or gives
+// up after kAwaitWait.
+bool awaitFile(const char *name, const std::function<bool(std::istream &)> &found) {
   const char *home = std::getenv("HOME");
-  const std::string log = std::string(home ? home : "/tmp") + "/Library/Application Support/VirtualDJ/Tornavoz.log";
+  const std::string path = std::string(home ? home : "/tmp") + "/Library/Application Support/VirtualDJ/" + name;
   const auto deadline = std::chrono::steady_clock::now() + kAwaitWait;
   while (std::chrono::steady_clock::now() < deadline) {
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) {
-      if (line == a[0]) {
-        out << "log: " << line << '\n';
-        return kOk;
-      }
-    }
+    std::ifstream in(path);
+    if (found(in)) return true;
     std::this_thread::sleep_for(kLoginPoll);
   }
+  return false;
+}
+
+int awaitLog(Session &, const Args &a, std::ostream &out, std::ostream &) {
+  if (awaitFile("Tornavoz.log", [&](std::istream &in) {
+        for (std::string line; std::getline(in, line);) {
+          if (line == a[0]) return true;
+        }
+        return false;
+      })) {
+    out << "log: " << a[0] << '\n';
+    return kOk;
+  }
   out << "not in the log after " << kAwaitWait.count() << " s: " << a[0] << '\n';
+  return kFailed;
+}
+
+// A single save runs in the background too; the index records it when done.
+int awaitSaved(Session &, const Args &a, std::ostream &out, std::ostream &) {
+  const std::string member = "\"" + a[0] + "\":";
+  if (awaitFile("Tornavoz-cache-index.json", [&](std::istream &in) {
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return text.find(member) != std::string::npos;
+      })) {
+    out << "saved: " << a[0] << '\n';
+    return kOk;
+  }
+  out << "not saved after " << kAwaitWait.count() << " s: " << a[0] << '\n';
   return kFailed;
 }
 
@@ -243,6 +268,8 @@ const std::vector<Command> &commands() {
       {"oauth", "ACCESS REFRESH CODE ERROR", 4, false,
        "hand the plug-in the host's own OAuth result (\"-\" for none)", oauth},
       {"await-log", "LINE", 1, true, "wait (up to 60 s) until the plug-in's log holds LINE", awaitLog},
+      {"await-saved", "ID", 1, false, "wait (up to 60 s) until track ID is saved for offline play",
+       awaitSaved},
       {"help", "", 0, false, "this list", help},
   };
   return table;
