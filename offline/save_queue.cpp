@@ -113,6 +113,12 @@ Persisted &persisted() {
   return *p;
 }
 
+bool persistDue() {
+  Persisted &p = persisted();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  return Clock::now() - p.last >= kPersistEvery;
+}
+
 // Writes what a snapshot says is still to save, unless a newer one was
 // written already; no file when nothing is.
 void persist(const Snapshot &s) {
@@ -219,7 +225,7 @@ void work() {
       line = endLocked(q, item, ended == Ended::Saved, /*eraseId=*/!q.cancelCurrent);
     }
     Snapshot snapshot;
-    const bool write = Clock::now() - persisted().last >= kPersistEvery;
+    const bool write = persistDue();
     if (write) snapshot = snapshotLocked(q);
     lock.unlock();
     if (write) persist(snapshot);
