@@ -2,9 +2,12 @@
 // 127.0.0.1, for trying the plug-in without the real service.
 //
 //   tvoz-demo-service [--port N] [--token-ttl SECONDS] [--announce-version X]
+//                     [--cut-once TRACKID:BYTES]...
 //
 // The first line on stdout is "listening http://127.0.0.1:PORT"; every
 // request served is logged on one line on stderr. SIGINT or SIGTERM stops it.
+// --cut-once drops the first answer carrying that track's audio after BYTES
+// bytes of its body, to show a download resumed where it was cut.
 
 #include <csignal>
 #include <cstdio>
@@ -12,18 +15,22 @@
 #include <exception>
 #include <pthread.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/demo_service/service.h"
 
 namespace {
 
 constexpr const char *kUsage =
-    "usage: tvoz-demo-service [--port N] [--token-ttl SECONDS] [--announce-version X]\n";
+    "usage: tvoz-demo-service [--port N] [--token-ttl SECONDS] [--announce-version X]\n"
+    "                         [--cut-once TRACKID:BYTES]...\n";
 
 struct Options {
   long port = 0;  // 0: the system picks one
   long tokenTtl = 3600;
   std::string version = "1.0.0";
+  std::vector<std::pair<std::string, long>> cuts;  // track id, bytes sent before the cut
 };
 
 // A whole decimal number within [low, high], or false.
@@ -49,6 +56,15 @@ bool parseOptions(int argc, char **argv, Options &options) {
       if (!parseNumber(argv[++i], 0, 100000000, options.tokenTtl)) return false;
     } else if (arg == "--announce-version" && hasValue && argv[i + 1][0] != '\0') {
       options.version = argv[++i];
+    } else if (arg == "--cut-once" && hasValue) {
+      const std::string value = argv[++i];
+      const size_t colon = value.rfind(':');
+      long bytes = 0;
+      if (colon == 0 || colon == std::string::npos ||
+          !parseNumber(value.substr(colon + 1), 0, 999999999, bytes)) {
+        return false;
+      }
+      options.cuts.emplace_back(value.substr(0, colon), bytes);
     } else {
       return false;
     }
@@ -72,6 +88,9 @@ int run(const Options &options) {
   serviceOptions.tokenLifetime = options.tokenTtl;
   serviceOptions.logToStderr = true;
   demo::Service service(serviceOptions);
+  for (const auto &[track, bytes] : options.cuts) {
+    service.cutOnce(track, static_cast<size_t>(bytes));
+  }
   std::printf("listening %s\n", service.origin().c_str());
   std::fflush(stdout);
   int signal = 0;

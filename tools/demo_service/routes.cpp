@@ -1,5 +1,6 @@
 #include "tools/demo_service/routes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -112,14 +113,56 @@ void tokenGrant(Tokens &tokens, const ServiceSettings &settings, const httplib::
               {"expires_in", settings.tokenLifetime}}});
 }
 
-void sendWav(httplib::Response &res, const Track &t, bool attachment) {
-  res.set_content(sineWav(t.toneHz, kAudioSeconds), "audio/wav");
+// A track's audio, answered as a file server would. httplib itself answers a
+// single "Range: bytes=N-" on the body it is given (206, Content-Range, the
+// body from N, also through sendCut's provider), but past the end its 416
+// names a range that does not exist; a 416 names only the length.
+void sendWav(const httplib::Request &req, httplib::Response &res, Cuts &cuts, const Track &t,
+             bool attachment) {
+  const std::string wav = sineWav(t.toneHz, kAudioSeconds);
+  if (req.ranges.size() == 1 && req.ranges[0].first >= 0 &&
+      static_cast<size_t>(req.ranges[0].first) >= wav.size()) {
+    res.status = 416;
+    res.set_header("Content-Range", "bytes */" + std::to_string(wav.size()));
+    return;
+  }
+  if (auto bytes = cuts.take(t.id)) {
+    sendCut(res, wav, *bytes, "audio/wav");
+    // Only for the log: the status line alone would not tell that it broke.
+    res.set_header(kCutHeader, std::to_string(*bytes));
+  } else {
+    res.set_content(wav, "audio/wav");
+  }
   if (attachment) {
     res.set_header("Content-Disposition", "attachment; filename=\"" + t.id + ".wav\"");
   }
 }
 
 }  // namespace
+
+void sendCut(httplib::Response &res, const std::string &body, size_t sent,
+             const char *contentType) {
+  res.set_content_provider(body.size(), contentType,
+                           [body, sent](size_t offset, size_t length, httplib::DataSink &sink) {
+                             const size_t n = std::min({sent, length, body.size() - offset});
+                             if (n > 0) sink.write(body.data() + offset, n);
+                             return false;  // drop the connection
+                           });
+}
+
+void Cuts::add(const std::string &trackId, size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pending_[trackId] = bytes;
+}
+
+std::optional<size_t> Cuts::take(const std::string &trackId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = pending_.find(trackId);
+  if (it == pending_.end()) return std::nullopt;
+  const size_t bytes = it->second;
+  pending_.erase(it);
+  return bytes;
+}
 
 std::string redactTarget(const std::string &target) {
   const std::string key = "access_token=";
@@ -137,7 +180,8 @@ std::string redactTarget(const std::string &target) {
   return out;
 }
 
-Router demoRouter(Catalogue &catalogue, Tokens &tokens, const ServiceSettings &settings) {
+Router demoRouter(Catalogue &catalogue, Tokens &tokens, Cuts &cuts,
+                  const ServiceSettings &settings) {
   const std::string api = kApiBase;
   Catalogue &c = catalogue;
   // "METHOD path" -> handler; media and covers go by path prefix below.
@@ -204,11 +248,11 @@ Router demoRouter(Catalogue &catalogue, Tokens &tokens, const ServiceSettings &s
   get("/vdj/crate-del", [&c](const httplib::Request &req, httplib::Response &res) {
     withParam(req, res, "crate", [&](const std::string &crate) { send(res, c.crateDelete(crate)); });
   });
-  get("/download", [&c](const httplib::Request &req, httplib::Response &res) {
+  get("/download", [&c, &cuts](const httplib::Request &req, httplib::Response &res) {
     withParam(req, res, "file", [&](const std::string &file) {
       const Track *t = c.track(file);
       if (!t) return sendMessage(res, 404, "Esa canción no existe.");
-      sendWav(res, *t, true);
+      sendWav(req, res, cuts, *t, true);
     });
   });
 
@@ -221,7 +265,7 @@ Router demoRouter(Catalogue &catalogue, Tokens &tokens, const ServiceSettings &s
     }
     return path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
   };
-  return [routes, named, &c](const httplib::Request &req, httplib::Response &res) {
+  return [routes, named, &c, &cuts](const httplib::Request &req, httplib::Response &res) {
     auto it = routes->find(req.method + " " + req.path);
     if (it != routes->end()) {
       it->second(req, res);
@@ -231,7 +275,7 @@ Router demoRouter(Catalogue &catalogue, Tokens &tokens, const ServiceSettings &s
     if (std::string id = named(req.path, "/demo/media/", ".wav"); !id.empty()) {
       const Track *t = c.track(id);
       if (!t) sendMessage(res, 404, "Esa canción no existe.");
-      else sendWav(res, *t, false);
+      else sendWav(req, res, cuts, *t, false);
       return true;
     }
     if (std::string id = named(req.path, "/demo/cover/", ".svg"); !id.empty()) {

@@ -36,7 +36,8 @@ struct Service::Core {
   std::vector<Request> log;
   std::unique_ptr<Catalogue> catalogue;
   std::unique_ptr<Tokens> tokens;
-  Router router;  // refers to the catalogue and the tokens above
+  Cuts cuts;
+  Router router;  // refers to the catalogue, the tokens and the cuts above
   bool closed = false;
 };
 
@@ -52,15 +53,6 @@ bool Request::hasHeader(const std::string &name) const {
     if (strcasecmp(kv.first.c_str(), name.c_str()) == 0) return true;
   }
   return false;
-}
-
-void sendCut(httplib::Response &res, const std::string &body, size_t sent) {
-  const std::string part = body.substr(0, std::min(sent, body.size()));
-  res.set_content_provider(body.size(), "application/json",
-                           [part](size_t, size_t, httplib::DataSink &sink) {
-                             if (!part.empty()) sink.write(part.data(), part.size());
-                             return false;  // drop the connection
-                           });
 }
 
 Service::Service(const Options &options) : core_(std::make_shared<Core>()) {
@@ -81,8 +73,15 @@ Service::Service(const Options &options) : core_(std::make_shared<Core>()) {
   server_->Post(".*", any);
   if (options.logToStderr) {
     server_->set_logger([](const httplib::Request &req, const httplib::Response &res) {
+      // The range asked for shows, so that a resumed download can be told
+      // from a fresh one.
       std::string line = req.method + " " + redactTarget(req.target) + " " +
-                         std::to_string(res.status) + "\n";
+                         std::to_string(res.status);
+      if (req.has_header("Range")) line += " (Range: " + req.get_header_value("Range") + ")";
+      if (res.has_header(kCutHeader)) {
+        line += " cut after " + res.get_header_value(kCutHeader) + " bytes";
+      }
+      line += "\n";
       std::fputs(line.c_str(), stderr);
     });
   }
@@ -97,7 +96,7 @@ Service::Service(const Options &options) : core_(std::make_shared<Core>()) {
   }
   core_->catalogue = std::make_unique<Catalogue>(origin());
   core_->tokens = std::make_unique<Tokens>(std::chrono::seconds(options.tokenLifetime));
-  core_->router = demoRouter(*core_->catalogue, *core_->tokens,
+  core_->router = demoRouter(*core_->catalogue, *core_->tokens, core_->cuts,
                              {origin(), options.version, options.tokenLifetime});
 
   thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -176,6 +175,10 @@ void Service::dispatch(Core &core, const httplib::Request &req, httplib::Respons
     res.status = 404;
     res.set_content("{\"message\":\"no route\"}", "application/json");
   }
+}
+
+void Service::cutOnce(const std::string &trackId, size_t bytes) {
+  core_->cuts.add(trackId, bytes);
 }
 
 std::vector<Request> Service::requests() const {

@@ -21,6 +21,7 @@
 #include <httplib.h>
 
 #include "tools/demo_service/catalogue.h"
+#include "tools/demo_service/routes.h"  // sendCut, for a test's own answers
 #include "tools/demo_service/tokens.h"
 
 namespace demo {
@@ -74,6 +75,10 @@ class Service {
   // What the demo itself answers to `request`, for a handler that wraps it.
   void serveDefault(const Request &request, httplib::Response &response);
 
+  // Cuts the next answer carrying `trackId`'s audio after `bytes` bytes of
+  // its body (the connection drops); the request after it is served whole.
+  void cutOnce(const std::string &trackId, size_t bytes);
+
   std::vector<Request> requests() const;
   std::vector<Request> requestsTo(const std::string &path) const;
   std::vector<Request> apiRequests(const std::string &apiPath) const;
@@ -95,9 +100,5 @@ class Service {
   int port_ = 0;
   std::thread thread_;
 };
-
-// Promises `body` whole, sends its first `sent` bytes and drops the
-// connection: an answer cut off in mid-transfer.
-void sendCut(httplib::Response &res, const std::string &body, size_t sent);
 
 }  // namespace demo
