@@ -412,22 +412,39 @@ int download() {
   const std::string curlFile = home.path + "/curl.out";
   // The track menu's last entry saves the track, or removes its copy once it
   // has one. Each is done when the index says so.
-  auto labelsFor = [&](const char *id) {
-    return host.menu(id);  // a click of its own, outside the timing
+  std::string failed;  // the step that went wrong, for the report
+  // The track's menu once its last entry reads `label`: a worker may still
+  // be winding a save up just after the index records it. A click of its
+  // own, outside the timing.
+  auto menuWith = [&](const char *id, const char *label) {
+    for (const auto end = Clock::now() + std::chrono::seconds(10); Clock::now() < end;
+         std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+      const auto labels = host.menu(id);
+      if (!labels.empty() && labels.back() == label) return labels;
+    }
+    failed = std::string("the menu of ") + id + " never offered \"" + label + "\"";
+    return std::vector<std::string>();
   };
-  auto choose = [&](const char *id, const std::vector<std::string> &labels, const char *label) {
-    return !labels.empty() && labels.back() == label && host.choose(id, labels.size() - 1) == 0;
+  auto choose = [&](const char *id, const std::vector<std::string> &labels) {
+    if (labels.empty()) return false;
+    if (host.choose(id, labels.size() - 1) == 0) return true;
+    failed = std::string("choosing \"") + labels.back() + "\" for " + id + " failed";
+    return false;
   };
-  auto save = [&](const char *id, const std::vector<std::string> &labels) {
-    return choose(id, labels, "Guardar para tocar sin internet") &&
-           index.waitFor(id, [](const std::string &path) { return !path.empty(); });
+  auto recorded = [&](const char *id, bool wanted) {
+    if (index.waitFor(id, [wanted](const std::string &path) { return path.empty() != wanted; })) {
+      return true;
+    }
+    failed = std::string("the index never ") + (wanted ? "recorded " : "dropped ") + id;
+    return false;
   };
+  const char *kSave = "Guardar para tocar sin internet";
   auto remove = [&](const char *id) {
-    return choose(id, labelsFor(id), "Quitar de sin conexion") &&
-           index.waitFor(id, [](const std::string &path) { return path.empty(); });
+    return choose(id, menuWith(id, "Quitar de sin conexion")) && recorded(id, false);
   };
   // The first transfer's one-time set-up is no part of the figures.
-  bool ok = save("warmup", labelsFor("warmup")) && remove("warmup");
+  bool ok = choose("warmup", menuWith("warmup", kSave)) && recorded("warmup", true) &&
+            remove("warmup");
 
   double bestCurl = 1e9, bestPlugin = 1e9;
   // curl's own transfer time, without starting its process.
@@ -447,22 +464,23 @@ int download() {
   for (const auto start = Clock::now();
        ok && runs < 7 && Clock::now() - start < std::chrono::seconds(60); ++runs) {
     if (runs % 2 == 0) runCurl();
-    const auto labels = labelsFor("bench");
+    const auto labels = menuWith("bench", kSave);
     // The kernel's peak mark starts again from the current RSS; where it
     // cannot be reset the growth can only come out larger than it was.
     std::ofstream("/proc/self/clear_refs") << "5";
     const long before = statusKiB("VmRSS");
     const auto t0 = Clock::now();
-    ok = ok && save("bench", labels);
+    ok = ok && choose("bench", labels) && recorded("bench", true);
     const double took = ms(Clock::now() - t0) / 1e3;
     worstGrowthKiB = std::max(worstGrowthKiB, statusKiB("VmHWM") - before);
     std::error_code e;
-    ok = ok && fs::file_size(saved, e) == kBytes && remove("bench");
+    if (ok && fs::file_size(saved, e) != kBytes) failed = saved + " is not 256 MiB";
+    ok = ok && failed.empty() && remove("bench");
     if (ok) bestPlugin = std::min(bestPlugin, took);
     if (runs % 2 == 1) runCurl();
   }
   if (!ok) {
-    std::printf("Download: a transfer failed\n\n");
+    std::printf("Download: a run failed: %s\n\n", failed.empty() ? "curl" : failed.c_str());
     return 1;
   }
   const double curlRate = 256 / bestCurl, pluginRate = 256 / bestPlugin;
