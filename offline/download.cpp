@@ -162,16 +162,12 @@ Fetch fetchTrack(const TrackToSave &track, std::unique_ptr<PartFile> &kept,
 
 bool recordSaved(const TrackToSave &track, PartFile &part) {
   const std::string target = freeTargetPath(folderOf(part.path()), track);
-  if (!part.moveTo(target)) {
-    logLine("descarga offline falló: indice");
-    return false;
-  }
+  if (!part.moveTo(target)) return false;
   // What the track was first, then that it is saved: a track the index
   // shows always has its description, even after a kill in between.
   if (!rememberSaved(track.id, track.fields, track.ext, target) || !cacheIndexSet(track.id, target)) {
     forgetSaved(track.id);
     removeFile(target);
-    logLine("descarga offline falló: indice");
     return false;
   }
   return true;

@@ -42,9 +42,8 @@ Fetch fetchTrack(const TrackToSave &track, std::unique_ptr<PartFile> &kept,
                  const std::atomic<bool> &cancelled);
 
 // Puts the complete file of `part` in place as the track's copy and records
-// it, description first, then the index: true, or false after logging
-// "descarga offline falló: indice" with the new file removed and the index
-// and descriptions as they were.
+// it, description first, then the index: true, or false with the new file
+// removed and the index and descriptions as they were.
 bool recordSaved(const TrackToSave &track, PartFile &part);
 
 // Removes the track's saved copy (the file the index records for it, nothing

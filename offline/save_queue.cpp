@@ -164,31 +164,29 @@ void logIfAny(const std::string &line) {
 
 enum class Ended { Saved, Failed, Cancelled, Retry };
 
-Ended saveOne(Queue &q, Item &item) {
-  if (!cachedFileFor(item.track.id).empty()) return Ended::Saved;  // saved meanwhile
+// How a try ended, and the log line that says so; the worker writes the line
+// once the queue shows the outcome, so that a DJ (or a test) who reads it
+// finds the track's menu already as it will stay.
+struct Outcome {
+  Ended ended;
+  std::string line;
+};
+
+Outcome saveOne(Queue &q, Item &item) {
+  if (!cachedFileFor(item.track.id).empty()) return {Ended::Saved, ""};  // saved meanwhile
   const Fetch fetch = fetchTrack(item.track, item.kept, q.cancelCurrent);
-  switch (fetch.outcome) {
-    case Fetch::Cancelled:
-      return Ended::Cancelled;
-    case Fetch::Passing:
-      if (item.tries < kRetries && !q.cancelCurrent) {
-        // Said, so that a save that seems slow shows why.
-        logLine("descarga offline: nuevo intento de " + item.track.id + " (http " +
-                std::to_string(fetch.status) + ")");
-        return Ended::Retry;
-      }
-      break;
-    case Fetch::Final:
-      break;
-    case Fetch::Complete: {
-      std::lock_guard<std::mutex> lock(q.commit);
-      if (q.cancelCurrent) return Ended::Cancelled;
-      return recordSaved(item.track, *item.kept) ? Ended::Saved : Ended::Failed;
-    }
+  const std::string failed = "descarga offline falló: http " + std::to_string(fetch.status);
+  if (fetch.outcome == Fetch::Cancelled || q.cancelCurrent) return {Ended::Cancelled, ""};
+  if (fetch.outcome == Fetch::Passing && item.tries < kRetries) {
+    // Said, so that a save that seems slow shows why.
+    return {Ended::Retry, "descarga offline: nuevo intento de " + item.track.id + " (http " +
+                              std::to_string(fetch.status) + ")"};
   }
-  if (q.cancelCurrent) return Ended::Cancelled;
-  logLine("descarga offline falló: http " + std::to_string(fetch.status));
-  return Ended::Failed;
+  if (fetch.outcome != Fetch::Complete) return {Ended::Failed, failed};
+  std::lock_guard<std::mutex> lock(q.commit);
+  if (q.cancelCurrent) return {Ended::Cancelled, ""};
+  if (recordSaved(item.track, *item.kept)) return {Ended::Saved, ""};
+  return {Ended::Failed, "descarga offline falló: indice"};
 }
 
 void work() {
@@ -212,24 +210,25 @@ void work() {
     q.cancelCurrent = false;
     lock.unlock();
 
-    const Ended ended = saveOne(q, item);
+    const Outcome outcome = saveOne(q, item);
 
     lock.lock();
     q.current = {};
     q.currentPart.clear();
-    std::string line;
-    if (ended == Ended::Retry) {
+    std::string batchLine;
+    if (outcome.ended == Ended::Retry) {
       item.due = Clock::now() + kRetryAfter[item.tries++];
       q.items.push_back(std::move(item));
     } else {
-      line = endLocked(q, item, ended == Ended::Saved, /*eraseId=*/!q.cancelCurrent);
+      batchLine = endLocked(q, item, outcome.ended == Ended::Saved, /*eraseId=*/!q.cancelCurrent);
     }
     Snapshot snapshot;
     const bool write = persistDue();
     if (write) snapshot = snapshotLocked(q);
     lock.unlock();
     if (write) persist(snapshot);
-    logIfAny(line);
+    logIfAny(outcome.line);
+    logIfAny(batchLine);
     item.kept.reset();  // a track that ended leaves no part file
     lock.lock();
   }
@@ -270,17 +269,17 @@ void queueTracks(std::vector<TrackToSave> tracks, std::shared_ptr<Batch> batch) 
   }
 }
 
-// The tracks of `tracks` without a usable copy, from one read of the index.
-std::vector<TrackToSave> withoutCopy(std::vector<TrackToSave> tracks) {
+// The tracks of `ids` without a usable copy, from one read of the index.
+std::vector<std::string> withoutCopy(std::vector<std::string> ids) {
   const json index = loadCacheIndex();
-  tracks.erase(std::remove_if(tracks.begin(), tracks.end(),
-                              [&](const TrackToSave &t) {
-                                auto it = index.find(t.id);
-                                return it != index.end() && it->is_string() &&
-                                       fileExists(it->get<std::string>());
-                              }),
-               tracks.end());
-  return tracks;
+  ids.erase(std::remove_if(ids.begin(), ids.end(),
+                           [&](const std::string &id) {
+                             auto it = index.find(id);
+                             return it != index.end() && it->is_string() &&
+                                    fileExists(it->get_ref<const std::string &>());
+                           }),
+            ids.end());
+  return ids;
 }
 
 void resume() {
@@ -302,7 +301,14 @@ void resume() {
     persist(current);
     return;
   }
-  queueTracks(withoutCopy(std::move(tracks)), std::make_shared<Batch>());
+  std::vector<std::string> ids;
+  for (const auto &t : tracks) ids.push_back(t.id);
+  ids = withoutCopy(std::move(ids));
+  const std::unordered_set<std::string> missing(ids.begin(), ids.end());
+  tracks.erase(std::remove_if(tracks.begin(), tracks.end(),
+                              [&](const TrackToSave &t) { return missing.count(t.id) == 0; }),
+               tracks.end());
+  queueTracks(std::move(tracks), std::make_shared<Batch>());
 }
 
 }  // namespace
@@ -312,7 +318,7 @@ std::string saveQueuePath() { return supportDir() + "/Tornavoz-save-queue.json";
 void queueSave(const std::string &id) { queueTracks(tracksToSave({id}), nullptr); }
 
 void queueFolderSave(const std::vector<std::string> &ids) {
-  queueTracks(withoutCopy(tracksToSave(ids)), std::make_shared<Batch>());
+  queueTracks(tracksToSave(withoutCopy(ids)), std::make_shared<Batch>());
 }
 
 bool isSaving(const std::string &id) {
