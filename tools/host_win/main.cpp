@@ -264,8 +264,7 @@ void run(const std::wstring &modulePath) {
   const string line = awaitLine(from, "startLogin puerto=");
   check(browse(line.substr(line.find(" url=") + 5))
                 .find("Sesion iniciada. Ya puedes volver a VirtualDJ.") != string::npos,
-        "the browser, sent back to the loopback listener, gets the plug-in's "
-        "page");
+        "the browser, sent back to the loopback listener, gets the plug-in's page");
   check(waitFor([&] { return p.IsLogged(o) == 0; }),
         "IsLogged answers 0 once the code is exchanged");
   check(!readJson(support + "Tornavoz.tokens").value("access", "").empty() &&
