@@ -63,24 +63,16 @@ struct PluginObject {
   const PluginTable *table;
 };
 
-// The host's objects, each with one operation in slot 0. `bool` crosses as
-// one byte, read here as unsigned char so that a value other than 0 or 1
-// shows.
-struct SubfoldersTable {
-  HRESULT (*add)(void *self, const char *id, const char *name);
+// The host's objects, each with one operation in slot 0 whose first
+// arguments are texts. IVdjString's set(text), IVdjContextMenu's add(label)
+// and IVdjTracksList's add(id, title, ...) are read here by their first text,
+// IVdjSubfoldersList's add(id, name) by both: an x64 callee may leave its
+// later arguments unread.
+struct OneText {
+  HRESULT (*add)(void *self, const char *text);
 };
-struct TracksTable {
-  HRESULT(*add)
-  (void *self, const char *id, const char *title, const char *artist, const char *remix,
-   const char *genre, const char *label, const char *comment, const char *cover,
-   const char *streamUrl, float length, float bpm, int key, int year, unsigned char isVideo,
-   unsigned char isKaraoke);
-};
-struct ContextMenuTable {
-  HRESULT (*add)(void *self, const char *label);
-};
-struct StringTable {
-  HRESULT (*set)(void *self, const char *text);
+struct TwoTexts {
+  HRESULT (*add)(void *self, const char *first, const char *second);
 };
 
 }  // namespace hostwin
