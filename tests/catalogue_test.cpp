@@ -9,7 +9,6 @@ using namespace tvoz_test;
 namespace {
 
 constexpr const char *kRefused = "No se pudo abrir la canción (¿sesión vencida?).";
-constexpr const char *kInvalid = "Respuesta inválida del servidor.";
 constexpr const char *kNoUrl = "Sin URL de streaming.";
 
 // Every argument of one add call, in the host's order; "null" for a null text.
@@ -43,22 +42,6 @@ TEST_F(Catalogue, FoldersAreLabelledInTheServicesOrderAndEndAtABadOne) {
   std::vector<std::string> shown;
   for (const auto &f : host.folders()) shown.push_back(f.id + "=" + f.label);
   EXPECT_EQ(shown, (std::vector<std::string>{"salsa=Salsa (12)", "@fav=Favoritos (0)", "x= (3)", "n=Salsa (4)"}));
-}
-
-TEST_F(Catalogue, UnusableAnswersListNothing) {
-  const std::pair<int, std::string> answers[] = {
-      {500, R"({"folders":[{"id":"a","name":"A"}],"tracks":[{"id":"a"}]})"},
-      {200, R"({"folders":[{"id":"a"}],"tracks":[{"id":"a"}]} // comentario)"},
-      {200, R"([{"id":"a","name":"A"}])"},
-      {200, R"({"folders":"a","tracks":"a"})"}};
-  for (const auto &[status, body] : answers) {
-    SCOPED_TRACE(std::to_string(status) + " " + body.substr(0, 60));
-    service.api("/vdj/folders", status, body);
-    service.api("/vdj/tracks", status, body);
-    EXPECT_TRUE(host.folders().empty());
-    EXPECT_TRUE(host.open("salsa").empty());
-    EXPECT_TRUE(host.search("luna").empty());
-  }
 }
 
 TEST_F(Catalogue, TracksReachTheHostWithEveryArgumentInItsPlace) {
@@ -123,25 +106,20 @@ TEST_F(Catalogue, PlaysComeFromDiskOrTheServiceEachFailureHasItsTextAndOnlyTheEm
   EXPECT_EQ(streamed.result, 0);
   EXPECT_EQ(streamed.url, service.origin() + "/demo/media/t001.wav");
   EXPECT_EQ(sent("/vdj/resolve"), std::vector<std::string>{"/vdj/resolve?file=t001&access_token=acc-1"});
-  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 2));
-  EXPECT_EQ(sent("/vdj/played"), std::vector<std::string>(2, "/vdj/played?file=t001&access_token=acc-1"));
+  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 2)) << "the play from disk is reported too";
 
   // The address comes from the final answer of a redirected request.
-  service.api("/vdj/resolve", [](const demo::Request &, httplib::Response &res) {
-    res.set_redirect("/moved", 302);
-  });
-  service.on("GET", "/moved", [](const demo::Request &, httplib::Response &res) {
-    res.set_content(R"({"url":"https://cdn.example/a b?sig=a%2Fb"})", "application/json");
-  });
+  service.api("/vdj/resolve", [](const demo::Request &, httplib::Response &res) { res.set_redirect(kApi + "/moved", 302); });
+  service.api("/moved", 200, R"({"url":"https://cdn.example/a b?sig=a%2Fb"})");
   EXPECT_EQ(host.play("t 2").url, "https://cdn.example/a b?sig=a%2Fb");
   EXPECT_EQ(sent("/vdj/resolve").back(), "/vdj/resolve?file=t%202&access_token=acc-1");
   ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 3));
   EXPECT_EQ(sent("/vdj/played").back(), "/vdj/played?file=t%202&access_token=acc-1");
 
-  // Each failed resolution has its text, and is reported all the same.
+  // Each failed resolution has its text (the unreadable ones are the
+  // reliability tests'), and is reported all the same.
   const std::tuple<int, std::string, const char *> cases[] = {
-      {404, "", kRefused}, {200, R"(["https://cdn/x"])", kInvalid}, {200, R"({"url":5})", kInvalid},
-      {200, R"({"url":""})", kNoUrl}, {200, R"({})", kNoUrl}};
+      {404, "", kRefused}, {200, R"({"url":""})", kNoUrl}, {200, R"({})", kNoUrl}};
   for (const auto &[status, body, text] : cases) {
     SCOPED_TRACE(std::to_string(status) + " " + body);
     service.api("/vdj/resolve", status, body);
@@ -155,9 +133,7 @@ TEST_F(Catalogue, PlaysComeFromDiskOrTheServiceEachFailureHasItsTextAndOnlyTheEm
   service.api("/vdj/resolve", 200, R"({"url":"https://cdn/x"})");
   service.clearRequests();
   EXPECT_EQ(host.play(nullptr).result, 0);
-  EXPECT_EQ(host.play("").result, 0);
   host.play("marker");
   ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 1));
-  EXPECT_EQ(sent("/vdj/resolve")[0], "/vdj/resolve?file=&access_token=acc-1");
   EXPECT_EQ(sent("/vdj/played"), std::vector<std::string>{"/vdj/played?file=marker&access_token=acc-1"});
 }

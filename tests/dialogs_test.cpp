@@ -1,6 +1,6 @@
 // The four dialogs on a Linux desktop, through the recorded zenity: texts the
-// service sent shown as they are, the DJ's answers, and the result buffers.
-// The menus' scenarios check each dialog's texts and buttons.
+// service sent shown as they are (never through a shell), the DJ's answers,
+// and the result buffers. The menus' scenarios check each dialog's texts and buttons.
 #include "dialogs/dialogs.h"
 #include "tests/support/support.h"
 
@@ -14,10 +14,11 @@ std::string text(const char *answer) { return answer ? answer : "<null>"; }
 
 TEST(Dialogs, ShowTextsAsTheyAreAndAnswerAsTheDjDid) {
   Desktop desktop;
-  tvoz_alert_mac("Se guardó «Día 1» & <b>listo</b>");
+  // A service's message: any shell on the way would split or run it.
+  const std::string message = "Se guardó «Día 1» & <b>listo</b> $(touch x)';touch y;'\"`touch z`";
+  tvoz_alert_mac(message.c_str());
   EXPECT_EQ(desktop.calls("zenity").back().args,
-            (std::vector<std::string>{"--info", "--title=Tornavoz", "--no-markup",
-                                      "--text=Se guardó «Día 1» & <b>listo</b>"}));
+            (std::vector<std::string>{"--info", "--title=Tornavoz", "--no-markup", "--text=" + message}));
   tvoz_alert_mac(nullptr);
   EXPECT_EQ(desktop.calls("zenity").back().args.back(), "--text=");
 

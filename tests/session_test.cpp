@@ -12,8 +12,6 @@ using namespace tvoz_test;
 
 namespace {
 
-const std::string kGrant = kApi + "/oauth/token";
-
 // Answers `body` once `opened` is set, or gone: a promise's end releases its
 // waiters too, so no answer outlives the test that held it.
 demo::Handler after(std::promise<void> &opened, const std::string &body) {
@@ -32,14 +30,6 @@ class Session : public Scenario {
       res.status = ok ? 200 : 401;
       res.set_content(ok ? R"({"folders":[{"id":"f","name":"F","count":1}]})" : R"({"message":"expired"})",
                       "application/json");
-    });
-  }
-  // The token endpoint answers as told.
-  void grantAnswers(int status, const std::string &body) {
-    service.on("POST", kGrant, [status, body](const demo::Request &, httplib::Response &res) {
-      res.status = status;
-      if (status == 302) res.set_header("Location", "/elsewhere");
-      res.set_content(body, "application/json");
     });
   }
   void tokens(const std::string &access, const std::string &refresh) {

@@ -1,6 +1,8 @@
 #include "tests/support/support.h"
 
 #include <algorithm>
+#include <memory>
+#include <set>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,9 +26,7 @@ std::string freshFolder(const char *name) {
 
 std::string readFile(const std::string &file) {
   std::ifstream in(file, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace
@@ -74,11 +74,8 @@ std::vector<std::string> Home::logLines() const {
 
 Desktop::Desktop(bool withZenity) : dir_(freshFolder("tvoz-desktop")) {
   for (const char *sub : {"bin", "seq", "calls"}) fs::create_directory(dir_ + "/" + sub);
-  for (const char *program : {"xdg-open", "zenity"}) {
-    if (withZenity || std::string(program) != "zenity") {
-      fs::create_symlink(TVOZ_STANDINS_DIR "/standin", dir_ + "/bin/" + program);
-    }
-  }
+  fs::create_symlink(TVOZ_STANDINS_DIR "/standin", dir_ + "/bin/xdg-open");
+  if (withZenity) fs::create_symlink(TVOZ_STANDINS_DIR "/standin", dir_ + "/bin/zenity");
   ::setenv("TVOZ_STANDIN_DIR", dir_.c_str(), 1);
   ::setenv("PATH", (dir_ + "/bin").c_str(), 1);
 }
@@ -95,24 +92,15 @@ void Desktop::answer(const std::string &program, int exitCode, const std::string
   std::ofstream(dir_ + "/" + program + ".exit") << exitCode;
 }
 
-void Desktop::followLinks() const { std::ofstream(dir_ + "/follow") << ""; }
-
 std::vector<ProgramCall> Desktop::calls(const std::string &program) const {
-  std::vector<std::string> files;
-  for (const auto &entry : fs::directory_iterator(dir_ + "/calls")) files.push_back(entry.path());
-  std::sort(files.begin(), files.end());  // zero-padded numbers: name order is call order
+  std::set<fs::path> files;  // zero-padded numbers: name order is call order
+  for (const auto &entry : fs::directory_iterator(dir_ + "/calls")) files.insert(entry.path());
   std::vector<ProgramCall> out;
   for (const auto &file : files) {
-    std::string record = readFile(file);
+    std::istringstream record(readFile(file));  // the program, then each argument, each ended by a NUL
     std::vector<std::string> fields;
-    for (size_t start = 0; start < record.size();) {
-      size_t end = record.find('\0', start);
-      fields.push_back(record.substr(start, end - start));
-      start = end + 1;
-    }
-    if (!fields.empty() && (program.empty() || fields[0] == program)) {
-      out.push_back({fields[0], {fields.begin() + 1, fields.end()}});
-    }
+    for (std::string field; std::getline(record, field, '\0');) fields.push_back(field);
+    if (!fields.empty() && (program.empty() || fields[0] == program)) out.push_back({fields[0], {fields.begin() + 1, fields.end()}});
   }
   return out;
 }
@@ -125,10 +113,7 @@ bool waitInFolder(const std::string &folder, const std::function<bool()> &done,
                   std::chrono::milliseconds timeout) {
   int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (fd < 0) throw std::runtime_error("inotify_init1 failed");
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  std::shared_ptr<void> closer(nullptr, [fd](void *) { ::close(fd); });
   // Watch first, then look: a change between the two cannot be missed.
   if (::inotify_add_watch(fd, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY | IN_DELETE) < 0) {
     throw std::runtime_error("cannot watch " + folder);
@@ -176,6 +161,14 @@ demo::Service::Options untrustedTls(const std::string &dir) {
 void Scenario::signIn(const std::string &access, const std::string &refresh, bool expired) {
   service.tokens().add({access, refresh}, std::chrono::seconds(expired ? 0 : 3600));
   home.write(home.support("Tornavoz.tokens"), json{{"access", access}, {"refresh", refresh}}.dump());
+}
+
+void Scenario::grantAnswers(int status, const std::string &body) {
+  service.on("POST", kGrant, [status, body](const demo::Request &, httplib::Response &res) {
+    res.status = status;
+    if (status == 302) res.set_header("Location", "/elsewhere");
+    res.set_content(body, "application/json");
+  });
 }
 
 bool Scenario::logged(const std::string &line) const {

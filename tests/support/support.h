@@ -22,6 +22,7 @@ namespace tvoz_test {
 
 using json = nlohmann::json;
 const std::string kApi = demo::kApiBase;
+const std::string kGrant = kApi + "/oauth/token";
 
 // A fresh folder set as $HOME for one test, removed at the end. With an
 // origin, it already holds the support folder with a configuration that
@@ -56,8 +57,6 @@ class Desktop {
   ~Desktop();
   // Every later call of `program` exits with `exitCode` after printing `out`.
   void answer(const std::string &program, int exitCode, const std::string &out = "") const;
-  // The browser fetches every address it is given from now on.
-  void followLinks() const;
   std::vector<ProgramCall> calls(const std::string &program = "") const;
   bool waitForCalls(const std::string &program, size_t count) const;
 
@@ -93,6 +92,8 @@ class Scenario : public ::testing::Test {
   // expired when `expired`, so the first request needs a refresh.
   void signIn(const std::string &access = "acc-1", const std::string &refresh = "ref-1",
               bool expired = false);
+  // The token endpoint answers as told; a 302 points elsewhere.
+  void grantAnswers(int status, const std::string &body);
   bool logged(const std::string &line) const;
   bool waitForLog(const std::string &line) const;
   // The raw targets (path and query as sent) of the requests to an API path.
