@@ -14,12 +14,10 @@ constexpr const char *kNoUrl = "Sin URL de streaming.";
 // Every argument of one add call, in the host's order; "null" for a null text.
 std::string describe(const host::TrackRow &t) {
   std::ostringstream out;
-  for (const auto &text : {t.id, t.title, t.artist, t.remix, t.genre, t.label, t.comment, t.cover,
-                           t.streamUrl}) {
+  for (const auto &text : {t.id, t.title, t.artist, t.remix, t.genre, t.label, t.comment, t.cover, t.streamUrl}) {
     out << text.value_or("null") << '|';
   }
-  out << t.length << '|' << t.bpm << '|' << t.key << '|' << t.year << '|' << t.video << '|'
-      << t.karaoke;
+  out << t.length << '|' << t.bpm << '|' << t.key << '|' << t.year << '|' << t.video << '|' << t.karaoke;
   return out.str();
 }
 
@@ -27,6 +25,7 @@ using Catalogue = Scenario;
 
 }  // namespace
 
+// A NUL byte inside an id or a name is the service-answers fuzz target's.
 TEST_F(Catalogue, FoldersAreLabelledInTheServicesOrderAndEndAtABadOne) {
   service.api("/vdj/folders", 200, json{{"folders", json::array({
       {{"id", "salsa"}, {"name", "Salsa"}, {"count", 12}},
@@ -34,25 +33,21 @@ TEST_F(Catalogue, FoldersAreLabelledInTheServicesOrderAndEndAtABadOne) {
       {{"id", "x"}, {"count", 3}},                            // no name
       {{"id", ""}, {"name", "Vacía"}, {"count", 1}},          // left out
       {{"name", "Sin id"}, {"count", 1}},                     // left out
-      {{"id", std::string("n\0ul", 4)}, {"name", "Otra"}},    // the host would cut the id
-      {{"id", "n"}, {"name", std::string("Sal\0sa", 6)}, {"count", 4}},
       {{"id", "bad"}, {"name", "Mala"}, {"count", "7"}},      // ends the list
       {{"id", "after"}, {"name", "Después"}, {"count", 1}},
   })}}.dump());
   std::vector<std::string> shown;
   for (const auto &f : host.folders()) shown.push_back(f.id + "=" + f.label);
-  EXPECT_EQ(shown, (std::vector<std::string>{"salsa=Salsa (12)", "@fav=Favoritos (0)", "x= (3)", "n=Salsa (4)"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"salsa=Salsa (12)", "@fav=Favoritos (0)", "x= (3)"}));
 }
 
 TEST_F(Catalogue, TracksReachTheHostWithEveryArgumentInItsPlace) {
   service.api("/vdj/tracks", 200, json{{"tracks", json::array({
-      {{"id", "t1"}, {"title", "Luna"}, {"artist", "Ana"}, {"remix", "Extended"},
-       {"genre", "Salsa"}, {"cover", "https://img/1.jpg"}, {"bpm", 127.5}, {"video", true},
-       {"ext", "wav"}},
+      {{"id", "t1"}, {"title", "Luna"}, {"artist", "Ana"}, {"remix", "Extended"}, {"genre", "Salsa"},
+       {"cover", "https://img/1.jpg"}, {"bpm", 127.5}, {"video", true}, {"ext", "wav"}},
       {{"id", "t2"}},
       {{"title", "Sin id"}},  // left out, the rest still listed
       {{"id", "t3"}, {"title", ""}, {"remix", ""}, {"genre", ""}, {"cover", ""}, {"video", 2}},
-      {{"id", std::string("t\0x", 3)}, {"title", "Nul"}},  // the host would know it as "t"
   })}}.dump());
   std::vector<std::string> calls;
   for (const auto &t : host.open("salsa")) calls.push_back(describe(t));
@@ -76,9 +71,7 @@ TEST_F(Catalogue, ListingEndsAtTheFirstBadTrack) {
 
 TEST_F(Catalogue, FolderIdsAndSearchTextAreEscapedWhileSearchKeepsTheFolderOpenedLast) {
   signIn();
-  for (const char *folder : std::initializer_list<const char *>{"@crate:12", nullptr, "Salsa & Son", "@fav"}) {
-    host.open(folder);
-  }
+  for (const char *folder : std::initializer_list<const char *>{"@crate:12", nullptr, "Salsa & Son", "@fav"}) host.open(folder);
   host.search("año nuevo");
   host.search(nullptr);
   const std::string token = "&access_token=acc-1";

@@ -35,8 +35,7 @@ TEST_F(Menus, TrackMenuFollowsTheFolderOpenedLastAndActsOnTheTrackChosen) {
   EXPECT_EQ(host.choose("t 1", 0), 0) << "no menu built yet: nothing to do";
   playlists(json::array({{{"id", 12}, {"name", "House"}}, {{"id", 40}, {"name", "Boda"}}}));
   host.open("pool");
-  EXPECT_EQ(host.menu("t 1"), (Labels{"Me gusta", "Anadir a: House", "Anadir a: Boda",
-                                      "Anadir a nueva playlist", "Guardar para tocar sin internet"}));
+  host.menu("t 1");  // the load test checks a plain folder's labels, the playlist's below all of them
   host.choose("t 1", 0);
   host.choose("t 1", 2);
   EXPECT_EQ(host.choose("t 1", 5), 0);  // past the end
@@ -46,9 +45,8 @@ TEST_F(Menus, TrackMenuFollowsTheFolderOpenedLastAndActsOnTheTrackChosen) {
   host.choose("t 1", 0);
 
   host.open("@crate:12");
-  EXPECT_EQ(host.menu("t 1"), (Labels{"Me gusta", "Quitar de esta playlist", "Anadir a: House",
-                                      "Anadir a: Boda", "Anadir a nueva playlist",
-                                      "Guardar para tocar sin internet"}));
+  EXPECT_EQ(host.menu("t 1"), (Labels{"Me gusta", "Quitar de esta playlist", "Anadir a: House", "Anadir a: Boda",
+                                      "Anadir a nueva playlist", "Guardar para tocar sin internet"}));
   host.choose("t/2", 1);  // the choice acts on the track it names
   host.open("@crate:7+a%41");
   host.menu("t 1");
@@ -68,15 +66,12 @@ TEST_F(Menus, PlaylistReadingKeepsWhatCameBeforeABadElement) {
                                      "Anadir a nueva playlist", "Guardar para tocar sin internet"}));
   host.choose("t1", 1);
   host.choose("t1", 2);
-  EXPECT_EQ(library(), (Labels{"/vdj/crate-add?crate=0&file=t1" + kToken,
-                               "/vdj/crate-add?crate=-5&file=t1" + kToken}));
+  EXPECT_EQ(library(), (Labels{"/vdj/crate-add?crate=0&file=t1" + kToken, "/vdj/crate-add?crate=-5&file=t1" + kToken}));
 
-  const std::pair<int, std::string> unusable[] = {
-      {401, R"({"crates":[{"id":1,"name":"x"}]})"}, {200, ""}, {200, R"([{"id":1,"name":"x"}])"},
-      {200, R"({"crates":[3,{"id":1,"name":"x"}]})"}, {200, R"({"other":[]})"}};
-  for (const auto &[status, body] : unusable) {
+  // A refusal is the session tests'.
+  for (const char *body : {"", R"([{"id":1,"name":"x"}])", R"({"crates":[3,{"id":1,"name":"x"}]})", R"({"other":[]})"}) {
     SCOPED_TRACE(body);
-    service.api("/vdj/crates", status, body);
+    service.api("/vdj/crates", 200, body);
     EXPECT_EQ(host.menu("t1"), (Labels{"Me gusta", "Anadir a nueva playlist", "Guardar para tocar sin internet"}));
   }
 }
@@ -127,5 +122,4 @@ TEST_F(Menus, FolderMenuDeletesAPlaylistOnlyWhenConfirmedAndStoresTheChosenFolde
   EXPECT_EQ(home.readJson(home.support("Tornavoz.config"))["offline_dir"], chosen);
   EXPECT_TRUE(std::filesystem::is_directory(chosen));
   EXPECT_EQ(home.logLines().back(), "carpeta offline nueva: " + chosen);
-  EXPECT_EQ(library().size(), 2u);
 }

@@ -15,10 +15,8 @@ TEST_F(Plugin, CreationChecksBothIdsAndTheBaseSlotsAnswerAsTheHostExpects) {
   hostabi::GUID wrongClass = hostabi::kClsidPlugin8, wrongInterface = hostabi::kIidBasic8;
   wrongClass.Data4[7] ^= 1;
   wrongInterface.Data1 ^= 0x80000000u;
-  const std::pair<hostabi::GUID, hostabi::GUID> refused[] = {
-      {wrongClass, hostabi::kIidBasic8},
-      {hostabi::kClsidPlugin8, wrongInterface},
-      {hostabi::kIidBasic8, hostabi::kClsidPlugin8}};
+  const std::pair<hostabi::GUID, hostabi::GUID> refused[] = {{wrongClass, hostabi::kIidBasic8},
+      {hostabi::kClsidPlugin8, wrongInterface}, {hostabi::kIidBasic8, hostabi::kClsidPlugin8}};
   for (const auto &[clsid, iid] : refused) {
     void *out = untouched;
     EXPECT_EQ(host.create(clsid, iid, &out), -1);

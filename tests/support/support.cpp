@@ -1,12 +1,12 @@
 #include "tests/support/support.h"
 
 #include <algorithm>
-#include <memory>
-#include <set>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <poll.h>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <sys/inotify.h>
@@ -51,8 +51,7 @@ std::string Home::offline(const std::string &name) const {
 }
 
 std::optional<std::string> Home::read(const std::string &file) const {
-  if (!fs::exists(file)) return std::nullopt;
-  return readFile(file);
+  return fs::exists(file) ? std::optional<std::string>(readFile(file)) : std::nullopt;
 }
 
 void Home::write(const std::string &file, const std::string &content) const {
@@ -100,7 +99,8 @@ std::vector<ProgramCall> Desktop::calls(const std::string &program) const {
     std::istringstream record(readFile(file));  // the program, then each argument, each ended by a NUL
     std::vector<std::string> fields;
     for (std::string field; std::getline(record, field, '\0');) fields.push_back(field);
-    if (!fields.empty() && (program.empty() || fields[0] == program)) out.push_back({fields[0], {fields.begin() + 1, fields.end()}});
+    if (fields.empty() || (!program.empty() && fields[0] != program)) continue;
+    out.push_back({fields[0], {fields.begin() + 1, fields.end()}});
   }
   return out;
 }
@@ -120,15 +120,12 @@ bool waitInFolder(const std::string &folder, const std::function<bool()> &done,
   }
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) > 0) {
-      char events[4096];
-      while (::read(fd, events, sizeof events) > 0) {
-      }
-    }
+    char events[4096];
+    ::poll(&p, 1, static_cast<int>(left.count()));
+    while (::read(fd, events, sizeof events) > 0) {}
   }
   return true;
 }
