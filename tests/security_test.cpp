@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
 #include <thread>
 
 #include "core/local_files.h"
@@ -12,6 +11,7 @@
 #include "tests/support/support.h"
 
 using namespace tvoz_test;
+namespace fs = std::filesystem;
 
 using Security = Scenario;
 
@@ -26,9 +26,7 @@ TEST_F(Security, SecretsNeverReachTheLogAndTheTokenFileStaysPrivate) {
   host.oauth(a2.c_str(), r2.c_str(), nullptr, nullptr);
   EXPECT_EQ(host.folders().size(), 11u);           // refused, renewed, repeated
   host.oauth(nullptr, nullptr, good.c_str(), nullptr);
-  struct stat st {};
-  ASSERT_EQ(::stat(home.support("Tornavoz.tokens").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(fs::status(home.support("Tornavoz.tokens")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
   // The refusals above are logged with the service's answer: the likeliest way out for a secret.
   const std::string log = home.read(home.support("Tornavoz.log")).value_or("");
@@ -49,7 +47,7 @@ TEST(SecurityTls, EveryRequestRefusesAnUntrustedCertificate) {
   // An API call, the code grant, a download, and the update check below.
   EXPECT_TRUE(host.folders().empty());
   host.oauth(nullptr, nullptr, "c1", nullptr);
-  std::filesystem::create_directories(home.path() + "/Music");  // so the download is tried
+  fs::create_directories(home.path() + "/Music");  // so the download is tried
   EXPECT_EQ(host.choose("t001", host.menu("t001").size() - 1), 0);
   EXPECT_TRUE(waitInFolder(home.support(), [&] { return home.logLines().back() == "descarga offline: nuevo intento de t001 (http 0)"; }));
   tvoz::checkForUpdate();
