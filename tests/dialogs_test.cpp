@@ -20,7 +20,6 @@ TEST(Dialogs, ShowTextsAsTheyAreAndAnswerAsTheDjDid) {
   EXPECT_EQ(desktop.calls("zenity").back().args,
             (std::vector<std::string>{"--info", "--title=Tornavoz", "--no-markup", "--text=" + message}));
   tvoz_alert_mac(nullptr);
-  EXPECT_EQ(desktop.calls("zenity").back().args.back(), "--text=");
 
   for (const auto &[exitCode, confirmed] : {std::pair{0, true}, {1, false}, {5, false}}) {
     desktop.answer("zenity", exitCode);

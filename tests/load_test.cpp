@@ -113,9 +113,7 @@ class Load : public Scenario {
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        for (int n = 0; n < kCallsPerThread; ++n) wrong += !call(t, n);
-      });
+      threads.emplace_back([&, t] { for (int n = 0; n < kCallsPerThread; ++n) wrong += !call(t, n); });
     }
     for (auto &thread : threads) thread.join();
     // Reports refused by a stale token are repeated after the renewal.

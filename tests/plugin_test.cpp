@@ -90,7 +90,6 @@ TEST_F(Plugin, LoadSweepsOnlyTheAbandonedTemporariesOfTheOwnWriters) {
                               aged(home.offline(".tvoz-download-Fresh1"), 9),
                               aged(home.support("notes.tmp-abcdef"), 60),  // not ours
                               aged(home.support("Tornavoz.tokens.tmp-abc"), 60),
-                              aged(home.offline(".tvoz-download-XYZ"), 60),
                               aged(home.offline("x.tmp-abcdef"), 60)};
   host.plugin();
   EXPECT_TRUE(waitInFolder(home.offline(), [&] { return !fs::exists(abandoned[2]); }));

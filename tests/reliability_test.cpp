@@ -1,7 +1,7 @@
 // The plug-in under a broken service and a hostile disk, seen from the host.
 // Whatever breaks, the host gets its usual answer, nothing crashes, memory
 // stays bounded, and nothing already stored is lost.
-#include <cstring>
+#include <algorithm>
 #include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -76,11 +76,7 @@ TEST_F(Reliability, CutGarbageAndOversizedAnswersFailLikeNoAnswerWithoutBloating
 
   constexpr size_t kSize = 10 << 20;
   std::string noise(kSize, '\0');
-  std::mt19937_64 random(7);
-  for (size_t i = 0; i + 8 <= kSize; i += 8) {
-    uint64_t bits = random();
-    std::memcpy(&noise[i], &bits, 8);
-  }
+  std::generate(noise.begin(), noise.end(), std::mt19937(7));
   const std::string garbage[] = {
       noise,
       // The parser builds every level it opens before it sees the text is

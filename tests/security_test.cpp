@@ -39,7 +39,6 @@ TEST(SecurityTls, EveryRequestRefusesAnUntrustedCertificate) {
   demo::Service service(untrustedTls(home.path()));
   home.write(home.support("Tornavoz.config"), json{{"service_origin", service.origin()}}.dump());
   home.write(home.support("Tornavoz.tokens"), R"({"access":"secret-a","refresh":"secret-r"})");
-  service.tokens().add({"secret-a", "secret-r"}, std::chrono::seconds(3600));
   service.api("/vdj/version", 200, R"({"version":"99.0","url":"https://evil.example/x.pkg"})");
   Desktop desktop;
   host::PluginHost host(TVOZ_MODULE_PATH);

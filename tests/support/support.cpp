@@ -38,7 +38,6 @@ Home::Home(const std::string &origin) : path_(freshFolder("tvoz-home")) {
 
 Home::~Home() {
   std::error_code ignored;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(path_, ignored);
 }
 
