@@ -349,10 +349,18 @@ bool PartFile::moveTo(const std::string &target) {
   if (impl_->path.empty() || impl_->file.ok() || !fileExists(impl_->path)) return false;
   ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_NORMAL);
   // Without MOVEFILE_REPLACE_EXISTING an existing target (the DJ's own file)
-  // makes the move fail instead of being replaced.
-  if (!::MoveFileExW(winPath(impl_->path).c_str(), winPath(target).c_str(), MOVEFILE_WRITE_THROUGH)) {
-    ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_HIDDEN);
-    return false;
+  // makes the move fail instead of being replaced. A virus scanner may hold
+  // the new file for a moment, as for replaceFile.
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(winPath(impl_->path).c_str(), winPath(target).c_str(), MOVEFILE_WRITE_THROUGH)) {
+      break;
+    }
+    const DWORD error = ::GetLastError();
+    if (attempt == 4 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+      ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_HIDDEN);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   impl_->path.clear();
   return true;
