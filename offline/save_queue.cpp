@@ -198,9 +198,12 @@ void work() {
     auto next = std::find_if(q.items.begin(), q.items.end(), [&](const Item &i) { return i.due <= now; });
     if (next == q.items.end()) {
       if (q.items.empty()) break;
-      auto soonest = std::min_element(q.items.begin(), q.items.end(),
-                                      [](const Item &a, const Item &b) { return a.due < b.due; });
-      q.wake.wait_until(lock, soonest->due);
+      // A copy: the item may be gone (cancelled) while the worker sleeps.
+      const Clock::time_point due =
+          std::min_element(q.items.begin(), q.items.end(), [](const Item &a, const Item &b) {
+            return a.due < b.due;
+          })->due;
+      q.wake.wait_until(lock, due);
       continue;
     }
     Item item = std::move(*next);
