@@ -1,6 +1,7 @@
 #include "tests/support/support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -183,3 +184,17 @@ std::vector<std::string> Scenario::sent(const std::string &apiPath) const {
 }
 
 }  // namespace tvoz_test
+
+extern "C" void __lsan_do_leak_check() __attribute__((weak));
+
+// The plug-in's threads (play reports, the update check, the save worker) may
+// still be talking to a test's service when the last test ends, and the
+// service library's own statics must not be destroyed under its threads: the
+// leak check runs here, then the process ends without running destructors.
+int main(int argc, char **argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  const int failed = RUN_ALL_TESTS();
+  if (__lsan_do_leak_check) __lsan_do_leak_check();
+  std::fflush(nullptr);
+  std::_Exit(failed);
+}
