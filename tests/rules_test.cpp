@@ -84,3 +84,14 @@ TEST(JsonFields, NestingBeyondTheLimitIsRefusedButBracketsInsideTextAreNot) {
   ASSERT_TRUE(text);
   EXPECT_EQ((*text)["t"], brackets + "\"" + brackets);
 }
+
+TEST(LocalFiles, ASavedCopyNeverReplacesAFileThatIsThere) {
+  Home home;
+  home.write(home.path() + "/mine.mp3", "the DJ's own");
+  tvoz::PartFile part(home.path());
+  ASSERT_TRUE(part.write("download", 8) && part.close());
+  EXPECT_FALSE(part.moveTo(home.path() + "/mine.mp3"));
+  EXPECT_EQ(home.read(home.path() + "/mine.mp3"), "the DJ's own");
+  EXPECT_TRUE(part.moveTo(home.path() + "/free.mp3"));
+  EXPECT_EQ(home.read(home.path() + "/free.mp3"), "download");
+}
