@@ -108,22 +108,24 @@ FileHandle createUnique(const std::string &prefix, SECURITY_ATTRIBUTES *security
   return FileHandle();
 }
 
-// Renames `from` over `to`. A virus scanner or the search indexer may hold
-// the old file for a moment, which Windows reports as a refusal, so a refused
-// rename is tried again briefly before it counts as failed.
-bool replaceFile(const std::string &from, const std::string &to) {
+// Moves `from` to `to` with MoveFileExW's `flags`. A virus scanner or the
+// search indexer may hold a file for a moment, which Windows reports as a
+// refusal, so a refused move is tried again briefly before it counts as failed.
+bool moveFile(const std::string &from, const std::string &to, DWORD flags) {
   const std::wstring source = winPath(from), target = winPath(to);
   for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(source.c_str(), target.c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
+    if (::MoveFileExW(source.c_str(), target.c_str(), flags)) return true;
     DWORD error = ::GetLastError();
     if (attempt == 4 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
+}
+
+// Renames `from` over `to`.
+bool replaceFile(const std::string &from, const std::string &to) {
+  return moveFile(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 // The security of a file only the current user may open: a protected DACL
@@ -349,18 +351,10 @@ bool PartFile::moveTo(const std::string &target) {
   if (impl_->path.empty() || impl_->file.ok() || !fileExists(impl_->path)) return false;
   ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_NORMAL);
   // Without MOVEFILE_REPLACE_EXISTING an existing target (the DJ's own file)
-  // makes the move fail instead of being replaced. A virus scanner may hold
-  // the new file for a moment, as for replaceFile.
-  for (int attempt = 0;; ++attempt) {
-    if (::MoveFileExW(winPath(impl_->path).c_str(), winPath(target).c_str(), MOVEFILE_WRITE_THROUGH)) {
-      break;
-    }
-    const DWORD error = ::GetLastError();
-    if (attempt == 4 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
-      ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_HIDDEN);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  // makes the move fail instead of being replaced.
+  if (!moveFile(impl_->path, target, MOVEFILE_WRITE_THROUGH)) {
+    ::SetFileAttributesW(winPath(impl_->path).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    return false;
   }
   impl_->path.clear();
   return true;
