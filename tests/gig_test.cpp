@@ -35,10 +35,6 @@ class Gig : public Scenario {
     fs::create_directories(home.path() + "/Music");
     signIn();
   }
-  hostabi::HRESULT toggle(const char *id) { return host.choose(id, host.menu(id).size() - 1); }
-  bool savedAs(const std::string &id) const {
-    return waitInFolder(home.support(), [&] { return index().contains(id); });
-  }
   // Downloads of tracks whose id starts with `held` wait for open().
   void holdDownloads(const std::string &held) {
     service.api("/download", [this, held, gate = gate_](const demo::Request &r, httplib::Response &res) {

@@ -28,14 +28,6 @@ class Offline : public Scenario {
       res.set_content(body, "audio/mpeg");
     });
   }
-  // The offline entry is always the menu's last one; the choice only queues.
-  hostabi::HRESULT toggle(const char *id) { return host.choose(id, host.menu(id).size() - 1); }
-  bool savedAs(const char *id) const {
-    return waitInFolder(home.support(), [&] {
-      const json saved = index();
-      return saved.is_object() && saved.value(id, json()).is_string();
-    });
-  }
   std::vector<std::string> offlineFolder() const {
     std::vector<std::string> names;
     for (const auto &entry : fs::directory_iterator(home.offline())) names.push_back(entry.path().filename());

@@ -177,6 +177,13 @@ bool Scenario::waitForLog(const std::string &line) const {
   return waitInFolder(home.support(), [&] { return logged(line); });
 }
 
+bool Scenario::savedAs(const std::string &id) const {
+  return waitInFolder(home.support(), [&] {
+    const json saved = index();
+    return saved.is_object() && saved.value(id, json()).is_string();
+  });
+}
+
 std::vector<std::string> Scenario::sent(const std::string &apiPath) const {
   std::vector<std::string> out;
   for (const auto &r : service.apiRequests(apiPath)) out.push_back(r.target.substr(kApi.size()));

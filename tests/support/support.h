@@ -100,6 +100,10 @@ class Scenario : public ::testing::Test {
   std::vector<std::string> sent(const std::string &apiPath) const;
   json tokenFile() const { return home.readJson(home.support("Tornavoz.tokens")); }
   json index() const { return home.readJson(home.support("Tornavoz-cache-index.json")); }
+  // The track menu's offline entry, always its last; the choice only queues.
+  hostabi::HRESULT toggle(const char *id) { return host.choose(id, host.menu(id).size() - 1); }
+  // Waits until the index records a copy of `id`.
+  bool savedAs(const std::string &id) const;
 
   demo::Service service;
   Home home{service.origin()};
