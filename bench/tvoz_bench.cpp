@@ -122,6 +122,13 @@ struct CountingList : hostabi::TracksList {
   size_t count = 0;
 };
 
+// How many tracks GetFolder hands the host for `folder`.
+size_t tracksListed(host::PluginHost &host, const char *folder) {
+  CountingList list;
+  host.plugin().GetFolder(folder, &list);
+  return list.count;
+}
+
 // The median of five runs, in ms of this thread's CPU time.
 double medianCpuMs(const std::function<void()> &run) {
   std::vector<double> times;
@@ -151,11 +158,7 @@ int listing() {
   // parse, the adds); the service sends on threads of its own, so this
   // thread's CPU time is the plug-in's cost.
   bool whole = true;
-  auto getFolder = [&] {
-    CountingList list;
-    host.plugin().GetFolder("salsa", &list);
-    whole = whole && list.count == kTracks;
-  };
+  auto getFolder = [&] { whole = whole && tracksListed(host, "salsa") == kTracks; };
   getFolder();  // the connection and the allocator's first growth are not the listing's
   const double list = medianCpuMs(getFolder);
   const double parse =
@@ -528,11 +531,7 @@ int folderSave() {
     return ms(Clock::now() - start);
   };
   bool ok = true;
-  auto getFolder = [&] {
-    CountingList list;
-    host.plugin().GetFolder("salsa", &list);
-    ok = ok && list.count == kTracks;
-  };
+  auto getFolder = [&] { ok = ok && tracksListed(host, "salsa") == kTracks; };
   getFolder();  // the connection and the allocator's first growth are not the folder's
   const long entry = entryOf(host.folderMenu("salsa"), "Guardar carpeta sin conexion");
   if (entry < 0) {
