@@ -10,7 +10,8 @@
 #include "service/http.h"
 
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <strings.h>
 #include <memory>
 #include <mutex>
@@ -68,6 +69,15 @@ class Curl {
       if (!h) return h;
     }
     curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h.get(), CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
+    // A proxy's answer to CONNECT is not the service's: only real answers
+    // reach the header callback, which tells whether the service answered.
+    curl_easy_setopt(h.get(), CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A name lookup that ran out of time does not hold the request until the
+    // resolver thread gives up.
+    curl_easy_setopt(h.get(), CURLOPT_QUICK_EXIT, 1L);
+#endif
     if (share_) curl_easy_setopt(h.get(), CURLOPT_SHARE, share_);
     // The bit-mask options are the ones every libcurl we may meet knows;
     // newer versions only mark them deprecated.
@@ -138,88 +148,153 @@ CurlHeaders bearerHeader(const std::string &token) {
   return CurlHeaders(curl_slist_append(nullptr, ("Authorization: Bearer " + token).c_str()));
 }
 
-// Appends to the std::string behind `userp`; aborts the transfer (returns 0)
-// past kMaxAnswerBytes or when memory runs out, rather than throw through
-// libcurl.
-size_t writeStr(char *data, size_t size, size_t count, void *userp) {
-  auto *body = static_cast<std::string *>(userp);
-  const size_t n = size * count;
-  try {
-    if (body->size() + n > kMaxAnswerBytes) {
-      std::string().swap(*body);  // nothing of a refused answer is kept
-      return 0;
-    }
-    body->append(data, n);
-  } catch (const std::bad_alloc &) {
-    return 0;
-  }
-  return n;
-}
+using Clock = std::chrono::steady_clock;
 
-// An answer held in memory: refused at once when its announced length is past
-// the ceiling, else cut off by writeStr when it grows past it.
-void holdInMemory(CURL *h, std::string *body) {
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeStr);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, body);
-  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerBytes));
-}
-
-// Runs the transfer; the status is read only when it completed.
-HttpResult perform(CURL *h, HttpResult &result) {
-  if (curl_easy_perform(h) == CURLE_OK) {
-    long code = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-    result.status = code;
-  }
-  return std::move(result);
-}
-
-struct DownloadState {
-  const ByteSink *sink;
-  const TransferLimit *limit;
-  std::chrono::steady_clock::time_point lastByte;
-  int64_t rangeStart = -1;
+// What one request learns as it runs: the limits it is held to, when the last
+// byte came, whether the first host answered, and the last answer's headers.
+struct Exchange {
+  TransferLimit limit;
+  const ByteSink *sink = nullptr;  // where the body goes
+  Clock::time_point lastByte = Clock::now();
+  bool stalled = false;
+  bool answered = false;  // a status line came, the first host's before any other
+  Transfer last;          // the last answer's headers, described
+  std::string etag, lastModified;  // the last answer's, for last.validator
 };
 
+// Aborts the transfer (returns 0) when the sink refuses more or throws,
+// rather than throw through libcurl.
 size_t writeToSink(char *data, size_t size, size_t count, void *userp) {
-  auto *state = static_cast<DownloadState *>(userp);
+  auto *exchange = static_cast<Exchange *>(userp);
   const size_t n = size * count;
-  state->lastByte = std::chrono::steady_clock::now();
+  exchange->lastByte = Clock::now();
   try {
-    return (*state->sink)(data, n) ? n : 0;
+    return (*exchange->sink)(data, n) ? n : 0;
   } catch (...) {
-    return 0;  // nothing may unwind through libcurl
+    return 0;
   }
 }
 
-// Every header line of every answer (redirects included); an answer's first
-// line forgets what an earlier answer's Content-Range said.
+// The value of header `name` (lower case, with its colon) in `line`, if the
+// line is that header.
+bool headerValue(const std::string &line, const char *name, std::string &value) {
+  const size_t length = std::strlen(name);
+  if (line.size() < length || strncasecmp(line.c_str(), name, length) != 0) return false;
+  value = line.substr(length);
+  return true;
+}
+
+// Every header line of every answer, redirects included; an answer's first
+// line forgets what an earlier answer said.
 size_t readHeader(char *data, size_t size, size_t count, void *userp) {
-  auto *state = static_cast<DownloadState *>(userp);
+  auto *exchange = static_cast<Exchange *>(userp);
   const size_t n = size * count;
+  exchange->lastByte = Clock::now();
   const std::string line(data, n);
-  if (line.compare(0, 5, "HTTP/") == 0) state->rangeStart = -1;
-  static const char kName[] = "content-range:";
-  if (line.size() > sizeof kName && strncasecmp(line.c_str(), kName, sizeof kName - 1) == 0) {
-    // "bytes <first>-<last>/<length>"
-    const char *value = line.c_str() + sizeof kName - 1;
-    while (*value == ' ') ++value;
-    long long first = -1;
-    if (std::sscanf(value, "bytes %lld-", &first) == 1 && first >= 0) state->rangeStart = first;
+  Transfer &last = exchange->last;
+  std::string value;
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    exchange->answered = true;
+    last = Transfer{};
+    exchange->etag.clear();
+    exchange->lastModified.clear();
+  } else if (headerValue(line, "content-range:", value)) {
+    const ContentRange range = readContentRange(value);
+    last.rangeStart = range.start;
+    last.rangeTotal = range.total;
+  } else if (headerValue(line, "content-length:", value)) {
+    last.length = std::strtoll(value.c_str(), nullptr, 10);
+  } else if (headerValue(line, "etag:", value)) {
+    exchange->etag = value;
+  } else if (headerValue(line, "last-modified:", value)) {
+    exchange->lastModified = value;
+  } else if (headerValue(line, "content-type:", value)) {
+    last.webPage = isWebPage(value);
   }
   return n;
+}
+
+// Connected, the request about to go: the silence before the answer is
+// counted from here, not from the start of the connection.
+int connected(void *userp, char *, char *, int, int) {
+  static_cast<Exchange *>(userp)->lastByte = Clock::now();
+  return CURL_PREREQFUNC_OK;
 }
 
 // libcurl calls this about once a second even while nothing arrives, and far
 // more often while bytes flow.
 int progressCheck(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  auto *state = static_cast<DownloadState *>(userp);
-  const TransferLimit &limit = *state->limit;
+  auto *exchange = static_cast<Exchange *>(userp);
+  const TransferLimit &limit = exchange->limit;
   if (limit.cancelled && limit.cancelled->load()) return 1;
-  return limit.stallSeconds > 0 && std::chrono::steady_clock::now() - state->lastByte >
-                                       std::chrono::seconds(limit.stallSeconds)
-             ? 1
-             : 0;
+  exchange->stalled = limit.stallSeconds > 0 &&
+                      Clock::now() - exchange->lastByte > std::chrono::seconds(limit.stallSeconds);
+  return exchange->stalled ? 1 : 0;
+}
+
+// Why a request that went out got no status line, in a few words.
+std::string failureOf(CURLcode code, const Exchange &exchange) {
+  if (exchange.stalled) return "sin respuesta en " + std::to_string(exchange.limit.stallSeconds) + " s";
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return "nombre no resuelto";
+    case CURLE_COULDNT_CONNECT:
+      return "sin conexión";
+    case CURLE_OPERATION_TIMEDOUT:
+      return "tiempo agotado";
+    default:
+      return curl_easy_strerror(code);
+  }
+}
+
+// Sets the limits and the callbacks that watch the transfer, runs it, and
+// tells how far it got with the first host.
+CURLcode run(CURL *h, Exchange &exchange, FirstHop &firstHop) {
+  const TransferLimit &limit = exchange.limit;
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, readHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, connected);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &exchange);
+  if (limit.totalSeconds > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT, limit.totalSeconds);
+  if (limit.stallSeconds > 0 || limit.cancelled) {
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, progressCheck);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  }
+  const CURLcode code = curl_easy_perform(h);
+  firstHop.answered = exchange.answered;
+  const bool cancelled = limit.cancelled && limit.cancelled->load();
+  if (code != CURLE_OK && !exchange.answered && !cancelled) firstHop.failure = failureOf(code, exchange);
+  return code;
+}
+
+// A request whose answer is held in memory, with the budgets of a click: an
+// answer refused at once when its announced length is past the ceiling, else
+// cut off when it grows past it.
+HttpResult inMemory(CURL *h, HttpResult &result) {
+  std::string &body = result.body;
+  const ByteSink hold = [&body](const char *data, size_t size) {
+    if (body.size() + size > kMaxAnswerBytes) {
+      std::string().swap(body);  // nothing of a refused answer is kept
+      return false;
+    }
+    body.append(data, size);
+    return true;
+  };
+  Exchange exchange;
+  exchange.limit = {kRequestSeconds, kSilenceSeconds, nullptr};
+  exchange.sink = &hold;
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeToSink);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerBytes));
+  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectSeconds * 1000L);
+  if (run(h, exchange, result.firstHop) == CURLE_OK) {
+    long code = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    result.status = code;
+  }
+  return std::move(result);
 }
 
 }  // namespace
@@ -231,12 +306,9 @@ HttpResult httpGetWithToken(const std::string &url, const std::string &token) {
   std::string effective = withToken(url, token);
   curl_easy_setopt(h.get(), CURLOPT_URL, effective.c_str());
   curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
-  holdInMemory(h.get(), &result.body);
-  curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, kRequestSeconds);
-  curl_easy_setopt(h.get(), CURLOPT_USERAGENT, kUserAgent);
   CurlHeaders headers = bearerHeader(token);
   if (headers) curl_easy_setopt(h.get(), CURLOPT_HTTPHEADER, headers.get());
-  return perform(h.get(), result);
+  return inMemory(h.get(), result);
 }
 
 HttpResult httpPostForm(const std::string &url, const std::string &body) {
@@ -245,39 +317,37 @@ HttpResult httpPostForm(const std::string &url, const std::string &body) {
   if (!h) return result;
   curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(h.get(), CURLOPT_POSTFIELDS, body.c_str());
-  holdInMemory(h.get(), &result.body);
-  curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, kRequestSeconds);
-  curl_easy_setopt(h.get(), CURLOPT_USERAGENT, kUserAgent);
-  return perform(h.get(), result);
+  return inMemory(h.get(), result);
 }
 
 Transfer httpDownload(const std::string &url, const std::string &token, const ByteSink &sink,
-                      const TransferLimit &limit, int64_t from) {
-  Transfer result;
+                      const TransferLimit &limit, const Resume &resume) {
   Handle h;
-  if (!h) return result;
-  DownloadState state{&sink, &limit, std::chrono::steady_clock::now()};
+  if (!h) return {};
+  Exchange exchange;
+  exchange.limit = limit;
+  exchange.sink = &sink;
   CurlHeaders headers = bearerHeader(token);
-  const std::string range = std::to_string(from) + "-";
+  if (resume.from > 0 && !resume.validator.empty()) {
+    headers.reset(curl_slist_append(headers.release(), ("If-Range: " + resume.validator).c_str()));
+  }
+  const std::string range = std::to_string(resume.from) + "-";
   curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(h.get(), CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h.get(), CURLOPT_HTTPHEADER, headers.get());
-  if (from > 0) curl_easy_setopt(h.get(), CURLOPT_RANGE, range.c_str());
+  if (resume.from > 0) curl_easy_setopt(h.get(), CURLOPT_RANGE, range.c_str());
   curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, writeToSink);
-  curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &state);
-  curl_easy_setopt(h.get(), CURLOPT_HEADERFUNCTION, readHeader);
-  curl_easy_setopt(h.get(), CURLOPT_HEADERDATA, &state);
-  if (limit.totalSeconds > 0) curl_easy_setopt(h.get(), CURLOPT_TIMEOUT, limit.totalSeconds);
-  if (limit.stallSeconds > 0 || limit.cancelled) {
-    curl_easy_setopt(h.get(), CURLOPT_XFERINFOFUNCTION, progressCheck);
-    curl_easy_setopt(h.get(), CURLOPT_XFERINFODATA, &state);
-    curl_easy_setopt(h.get(), CURLOPT_NOPROGRESS, 0L);
-  }
-  result.completed = curl_easy_perform(h.get()) == CURLE_OK;
-  long code = 0;
-  curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &code);
-  result.status = code;
-  if (code == 206) result.rangeStart = state.rangeStart;
+  curl_easy_setopt(h.get(), CURLOPT_WRITEDATA, &exchange);
+  FirstHop firstHop;
+  const CURLcode code = run(h.get(), exchange, firstHop);
+  Transfer result = exchange.last;
+  result.validator = validatorOf(exchange.etag, exchange.lastModified);
+  result.completed = code == CURLE_OK;
+  result.firstHop = std::move(firstHop);
+  long status = 0;
+  curl_easy_getinfo(h.get(), CURLINFO_RESPONSE_CODE, &status);
+  result.status = status;
+  if (status != 206) result.rangeStart = result.rangeTotal = -1;
   return result;
 }
 
