@@ -50,7 +50,7 @@ void exchangeCode(const std::string &code) {
   std::string body = "grant_type=authorization_code&code=" + code +
                      "&device=" + urlEscape(deviceId()) +
                      "&device_name=" + urlEscape(deviceName());
-  HttpResult grant = httpPostForm(tokenEndpoint(), body);
+  HttpResult grant = tokenGrant(body);
   if (grant.status == 200) {
     auto tokens = readCodeGrant(grant.body);
     // A sign-out (or another sign-in) while the code was away wins.

@@ -10,6 +10,7 @@
 #include "dialogs/dialogs.h"
 #include "offline/save_queue.h"
 #include "offline/saved_tracks.h"
+#include "service/reachability.h"
 
 namespace tvoz {
 
@@ -23,6 +24,7 @@ bool isPlaylistFolder(const std::string &id) {
 }
 
 void deletePlaylist(const std::string &folderId) {
+  if (!serviceReachable()) return;  // no question whose answer cannot be acted on
   if (!tvoz_confirm_mac("¿Borrar esta playlist? Esto no se puede deshacer.")) return;
   crateDelete(folderId.substr(kCratePrefixLength));
 }
@@ -38,8 +40,12 @@ void chooseOfflineFolder() {
 }
 
 void saveFolder(const std::string &folderId) {
+  // A listing that did not come says nothing of what is saved: no batch, and
+  // no "0 de 0" line, which says that everything was.
+  const auto tracks = folderTracks(folderId);
+  if (!tracks) return;
   std::vector<std::string> ids;
-  for (const auto &t : folderTracks(folderId)) ids.push_back(t.id);
+  for (const auto &t : *tracks) ids.push_back(t.id);
   queueFolderSave(ids);
 }
 

@@ -2,6 +2,7 @@
 
 #include "dialogs/dialogs.h"
 #include "service/api.h"
+#include "service/reachability.h"
 #include "service/url.h"
 
 namespace tvoz {
@@ -21,6 +22,7 @@ void crateAdd(const std::string &crateId, const std::string &fileId, const std::
 }
 
 void crateNew(const std::string &fileId) {
+  if (!serviceReachable()) return;  // no name asked for a playlist that cannot be made
   const char *answer = tvoz_prompt_text_mac(
       "Nombre de la nueva playlist (sirve para audio o video):", "Mi playlist");
   if (!answer) return;

@@ -9,6 +9,7 @@
 #include "offline/cache_index.h"
 #include "service/api.h"
 #include "service/http.h"
+#include "service/reachability.h"
 #include "service/url.h"
 
 namespace tvoz {
@@ -34,6 +35,7 @@ std::optional<std::string> addressIn(const std::string &body) {
 }  // namespace
 
 void logPlay(const std::string &id) {
+  if (!serviceReachable()) return;
   // Without a thread the play goes unreported; the host still gets its answer.
   startThread([id] {
     BackgroundTransfers background;

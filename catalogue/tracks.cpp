@@ -101,11 +101,11 @@ std::vector<TrackEntry> openFolder(const std::string &folderId) {
     g_lastFolder = folderId;
   }
   if (folderId == kOfflineFolder) return listSaved("");
-  return folderTracks(folderId);
+  return folderTracks(folderId).value_or(std::vector<TrackEntry>());
 }
 
-std::vector<TrackEntry> folderTracks(const std::string &folderId) {
-  return readAnswer(apiGet("/vdj/tracks?genero=" + urlEscape(folderId))).value_or(std::vector<TrackEntry>());
+std::optional<std::vector<TrackEntry>> folderTracks(const std::string &folderId) {
+  return readAnswer(apiGet("/vdj/tracks?genero=" + urlEscape(folderId)));
 }
 
 std::vector<TrackEntry> searchTracks(const std::string &text) {

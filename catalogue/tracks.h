@@ -5,6 +5,7 @@
 // under g_trackMutex, which is never held across a request.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,9 @@ constexpr const char *kOfflineFolder = "@offline";
 // request, whatever its outcome). Empty when the request fails. The offline
 // folder lists every saved track whose copy exists, newest save first.
 std::vector<TrackEntry> openFolder(const std::string &folderId);
-// The same request without remembering the folder (a folder's own menu).
-std::vector<TrackEntry> folderTracks(const std::string &folderId);
+// The same request without remembering the folder (a folder's own menu);
+// nothing when it brought no usable answer.
+std::optional<std::vector<TrackEntry>> folderTracks(const std::string &folderId);
 // The tracks matching `text`; the folder opened last stays as it was. When
 // the service brings no usable answer, the saved tracks whose title or
 // artist holds the text, ignoring case and accents, newest save first.

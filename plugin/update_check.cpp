@@ -8,13 +8,16 @@
 #include "dialogs/dialogs.h"
 #include "service/api.h"
 #include "service/http.h"
+#include "service/reachability.h"
 
 namespace tvoz {
 
 void checkForUpdate() noexcept {
   try {
     BackgroundTransfers background;
-    HttpResult answer = httpGet(apiBase() + "/vdj/version", false);
+    const std::string origin = serviceOrigin();
+    if (!serviceReachable(origin)) return;  // the probe is on it already
+    HttpResult answer = versionGet(origin);
     if (answer.status != 200) return;
     auto notice = updateNoticeFor(answer.body);
     if (!notice) return;

@@ -6,6 +6,7 @@
 #include "core/json_fields.h"
 #include "core/local_files.h"
 #include "service/device.h"
+#include "service/reachability.h"
 #include "service/tokens.h"
 #include "service/url.h"
 
@@ -23,7 +24,7 @@ namespace {
 bool runRefreshGrant(SessionMark mark, const std::string &refresh, std::string &fresh) {
   std::string body =
       "grant_type=refresh_token&refresh_token=" + refresh + "&device=" + urlEscape(deviceId());
-  HttpResult grant = httpPostForm(tokenEndpoint(), body);
+  HttpResult grant = tokenGrant(body);
   if (grant.status != 200) {
     logLine("refresh falló: " + std::to_string(grant.status));
     return false;
@@ -82,18 +83,45 @@ std::string serviceOrigin() {
   return origin;
 }
 
-std::string apiBase() { return serviceOrigin() + "/wp-json/tvoz/v1"; }
+std::string apiBase() { return serviceOrigin() + kApiPath; }
 
 std::string tokenEndpoint() { return apiBase() + "/oauth/token"; }
 
+namespace {
+
+template <class Result>
+Result noted(const std::string &origin, Result result) {
+  noteFirstHop(origin, result.firstHop);
+  return result;
+}
+
+}  // namespace
+
 HttpResult apiGet(const std::string &path) {
-  const std::string url = apiBase() + path;
+  const std::string origin = serviceOrigin();
+  if (!serviceReachable(origin)) return {};
+  const std::string url = origin + kApiPath + path;
   const std::string sent = accessToken();
-  HttpResult first = httpGetWithToken(url, sent);
+  HttpResult first = noted(origin, httpGetWithToken(url, sent));
   if (first.status != 401) return first;
   auto fresh = refreshAfter(sent);
   if (!fresh) return first;
-  return httpGetWithToken(url, *fresh);
+  return noted(origin, httpGetWithToken(url, *fresh));
+}
+
+HttpResult tokenGrant(const std::string &form) {
+  const std::string origin = serviceOrigin();
+  return noted(origin, httpPostForm(origin + kApiPath + "/oauth/token", form));
+}
+
+HttpResult versionGet(const std::string &origin) {
+  return noted(origin, httpGet(origin + kApiPath + "/vdj/version", false));
+}
+
+Transfer apiDownload(const std::string &path, const std::string &token, const ByteSink &sink,
+                     const TransferLimit &limit, const Resume &resume) {
+  const std::string origin = serviceOrigin();
+  return noted(origin, httpDownload(withToken(origin + kApiPath + path, token), token, sink, limit, resume));
 }
 
 }  // namespace tvoz
