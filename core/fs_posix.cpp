@@ -144,7 +144,11 @@ int64_t PartFile::size() const { return impl_->path.empty() ? -1 : fileSize(impl
 bool PartFile::append(const PartFile &rest) {
   if (impl_->file || rest.impl_->file || impl_->path.empty() || rest.impl_->path.empty()) return false;
   std::unique_ptr<FILE, int (*)(FILE *)> in(std::fopen(rest.impl_->path.c_str(), "rbe"), &std::fclose);
-  std::unique_ptr<FILE, int (*)(FILE *)> out(std::fopen(impl_->path.c_str(), "abe"), &std::fclose);
+  // Never created again: appended to a part file that vanished, the rest of
+  // a track would pass for the whole of it.
+  const int fd = ::open(impl_->path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  std::unique_ptr<FILE, int (*)(FILE *)> out(fd < 0 ? nullptr : ::fdopen(fd, "ab"), &std::fclose);
+  if (fd >= 0 && !out) ::close(fd);
   if (!in || !out) return false;
   std::vector<char> buffer(Impl::kBufferBytes);
   size_t n;

@@ -87,9 +87,6 @@ std::string freeTargetPath(const std::string &dir, const TrackToSave &track) {
 
 std::string folderOf(const std::string &path) { return path.substr(0, path.find_last_of('/')); }
 
-// A status worth another try later: the service is busy or failing for now.
-bool passingStatus(int64_t status) { return status == 429 || status >= 500; }
-
 }  // namespace
 
 std::vector<TrackToSave> tracksToSave(const std::vector<std::string> &ids) {
@@ -106,58 +103,79 @@ std::vector<TrackToSave> tracksToSave(const std::vector<std::string> &ids) {
   return out;
 }
 
-Fetch fetchTrack(const TrackToSave &track, std::unique_ptr<PartFile> &kept,
-                 const std::atomic<bool> &cancelled) {
+Fetch fetchTrack(const TrackToSave &track, Kept &kept, const std::atomic<bool> &cancelled) {
+  // Kept bytes that vanished (another host's sweep, the DJ tidying up) are
+  // no start to go on from.
+  if (kept.part && kept.part->size() <= 0) kept = {};
   // Kept bytes are finished where they lie, even when the DJ has chosen
   // another offline folder since: the final move stays on one file system.
-  const std::string dir = kept ? folderOf(kept->path()) : cacheDir();
+  const std::string dir = kept.part ? folderOf(kept.part->path()) : cacheDir();
   makeDir(dir);  // one level; an error shows when the file is created
-  const int64_t from = kept ? std::max<int64_t>(kept->size(), 0) : 0;
-  const std::string url = apiBase() + "/download?file=" + urlEscape(track.id);
+  Resume resume;
+  if (kept.part) resume = {kept.part->size(), kept.validator};
+  const std::string path = "/download?file=" + urlEscape(track.id);
   const TransferLimit limit{0, kStallSeconds, &cancelled};
 
-  auto attempt = [&](const std::string &token, std::unique_ptr<PartFile> &part) {
+  std::unique_ptr<PartFile> part;
+  auto attempt = [&](const std::string &token) {
     part = std::make_unique<PartFile>(dir);
     if (!part->ok()) return Transfer{};
     PartFile &file = *part;
-    return httpDownload(withToken(url, token), token,
-                        [&file](const char *data, size_t size) { return file.write(data, size); },
-                        limit, from);
+    return apiDownload(path, token, [&file](const char *data, size_t size) { return file.write(data, size); },
+                       limit, resume);
   };
   // One read of the token, so the query and the header carry the same one.
   const std::string token = accessToken();
-  std::unique_ptr<PartFile> part;
-  Transfer transfer = attempt(token, part);
+  Transfer transfer = attempt(token);
   if (!part->ok()) return {Fetch::Final, 0};
   // A token that expired since the save was queued: renewed once, as every
   // other request does.
   if (transfer.status == 401 && !cancelled) {
-    if (auto fresh = refreshAfter(token)) transfer = attempt(*fresh, part);
+    if (auto fresh = refreshAfter(token)) transfer = attempt(*fresh);
   }
-  if (cancelled) return {Fetch::Cancelled, transfer.status};
-  if (!part->close()) return {Fetch::Final, transfer.status};  // a full disk
-  if (transfer.status >= 400 && !passingStatus(transfer.status)) {
-    // Kept bytes the service no longer serves from (416) are dropped, and the
-    // next try starts over.
-    if (transfer.status != 416 || from == 0) return {Fetch::Final, transfer.status};
-    kept.reset();
-    return {Fetch::Passing, transfer.status};
+  const int64_t status = transfer.status;
+  if (cancelled) return {Fetch::Cancelled, status};
+  if (!part->close()) return {Fetch::Final, status};  // a full disk
+  if (status == 416) {
+    kept = {};  // the kept bytes are not the start of what is served now
+    return {Fetch::Passing, status};
   }
-  if (transfer.status >= 400) return {Fetch::Passing, transfer.status};
+  if (status >= 400) {
+    if (status == 429 || (status >= 502 && status <= 504)) return {Fetch::Passing, status};
+    return {status >= 500 && status <= 599 ? Fetch::Faulty : Fetch::Final, status};
+  }
+  const bool fileAnswer = status >= 200 && status < 300;
+  if (fileAnswer && transfer.webPage) return {Fetch::Passing, status, false, true};
 
-  // What arrived joins the kept bytes when it is their continuation, and
-  // replaces them when the service sent the file from its start.
-  if (transfer.status == 206) {
-    if (from == 0 || transfer.rangeStart != from || !kept->append(*part)) {
-      kept.reset();
-      return {Fetch::Passing, transfer.status};
+  bool progressed = false;
+  if (status == 206) {
+    // Joined only where it continues the kept bytes of the same file.
+    const bool continues = kept.part && transfer.rangeStart == resume.from &&
+                           (kept.total < 0 || transfer.rangeTotal == kept.total) &&
+                           (kept.validator.empty() || transfer.validator.empty() ||
+                            transfer.validator == kept.validator);
+    progressed = part->size() > 0;
+    // Appending fails when the kept part vanished during the try.
+    if (!continues || !kept.part->append(*part)) {
+      kept = {};
+      return {Fetch::Passing, status};
     }
-  } else if (transfer.status != 0) {
-    kept = std::move(part);
+    if (kept.total < 0) kept.total = transfer.rangeTotal;
+  } else if (fileAnswer) {
+    // The file from its start, replacing whatever was kept.
+    progressed = part->size() > 0;
+    kept = {std::move(part), transfer.validator, transfer.length};
   }
-  if (!transfer.completed) return {Fetch::Passing, transfer.status};
-  if (!kept || kept->size() <= 0) return {Fetch::Final, transfer.status};  // nothing to play
-  return {Fetch::Complete, transfer.status};
+  // Anything else brought no file (no answer, or a redirect to a file host
+  // that never answered): the kept bytes stay for the next try.
+  if (!transfer.completed || !fileAnswer) return {Fetch::Passing, status, progressed};
+  const int64_t size = kept.part->size();
+  if (size <= 0) return {Fetch::Final, status};  // nothing to play
+  if (kept.total >= 0 && size != kept.total) {
+    kept = {};  // not the file it said it was: start over
+    return {Fetch::Passing, status};
+  }
+  return {Fetch::Complete, status, progressed};
 }
 
 bool recordSaved(const TrackToSave &track, PartFile &part) {

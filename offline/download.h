@@ -30,16 +30,33 @@ struct TrackToSave {
 // From the latest listings, under one hold of g_trackMutex.
 std::vector<TrackToSave> tracksToSave(const std::vector<std::string> &ids);
 
-// One try at a track. `kept` holds the bytes earlier tries got (or nothing);
-// a try asks for the rest only and keeps what it adds there, so that the next
-// try goes on from it. Blocks for the transfer, which is abandoned after 30
-// seconds without a byte or once `cancelled` turns true.
-struct Fetch {
-  enum Outcome { Complete, Passing, Final, Cancelled } outcome = Final;
-  int64_t status = 0;  // the last HTTP status; 0 when none came
+// What earlier tries of a track got: the start of the file, and what the
+// answer that began it said of the file, so that only the rest of that same
+// file is ever joined to it.
+struct Kept {
+  std::unique_ptr<PartFile> part;  // null: nothing kept
+  std::string validator;           // a strong ETag or Last-Modified; empty when none came
+  int64_t total = -1;              // the file's length; -1 when not told
 };
-Fetch fetchTrack(const TrackToSave &track, std::unique_ptr<PartFile> &kept,
-                 const std::atomic<bool> &cancelled);
+
+// One try at a track. A try asks for the rest only of what is kept, and adds
+// to it only an answer that continues the same file; an answer with the whole
+// file replaces it; anything else leaves it as it was. Blocks for the
+// transfer, which is abandoned after 30 seconds without a byte or once
+// `cancelled` turns true.
+struct Fetch {
+  enum Outcome {
+    Complete,   // `kept` holds the whole file
+    Passing,    // may pass: no answer, a cut, a stall, a busy service, a web page, a 416
+    Faulty,     // 500, 501, 505-599: a fault of this track, which counts
+    Final,      // will not get better: a refusal, a full disk, nothing to play
+    Cancelled,
+  } outcome = Final;
+  int64_t status = 0;       // the last HTTP status; 0 when none came
+  bool progressed = false;  // bytes of the file were added to what is kept
+  bool webPage = false;     // a web page came where the file should have
+};
+Fetch fetchTrack(const TrackToSave &track, Kept &kept, const std::atomic<bool> &cancelled);
 
 // Puts the complete file of `part` in place as the track's copy and records
 // it, description first, then the index: true, or false with the new file

@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_set>
 
 #include "core/json_fields.h"
@@ -15,52 +16,65 @@
 #include "offline/cache_index.h"
 #include "offline/download.h"
 #include "service/http.h"
+#include "service/reachability.h"
 
 namespace tvoz {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-// When a track whose transfer failed for a passing reason is tried again.
-constexpr std::chrono::seconds kRetryAfter[] = {std::chrono::seconds(5), std::chrono::seconds(30),
-                                                std::chrono::seconds(120)};
-constexpr int kRetries = 3;
-// The worker rewrites the queue file at most this often as tracks end; a
-// stale file costs nothing, since a track saved meanwhile is skipped.
+// A track whose own answers fail (500, 501, 505-599) is tried this many times
+// more before it fails for good. Nothing else counts: a network or a service
+// that is down for now only delays the save.
+constexpr int kFaultRetries = 3;
+// The queue file is rewritten at most this often; a stale file costs
+// nothing, since a track saved meanwhile is skipped.
 constexpr auto kPersistEvery = std::chrono::seconds(1);
+// While the service is unreachable the worker looks again this often, so
+// that a cancellation or an origin changed meanwhile is seen.
+constexpr auto kHoldCheck = std::chrono::seconds(1);
 
 struct Batch {
   size_t queued = 0, ended = 0, saved = 0;
 };
 
+using Track = std::shared_ptr<const TrackToSave>;
+
 struct Item {
-  TrackToSave track;
+  Track track;
   std::shared_ptr<Batch> batch;  // null for a single save
-  int tries = 0;
+  int faults = 0;                // tries that failed for a reason of the track's own
+  size_t delay = 0;              // the next wait's place in the delays
   Clock::time_point due{};
-  std::unique_ptr<PartFile> kept;  // what earlier tries got
+  Kept kept;                     // what earlier tries got
 };
 
 struct Queue {
   std::mutex mutex;
-  std::condition_variable wake;
+  std::condition_variable wake;     // the worker's
+  std::condition_variable changed;  // the queue file writer's
   std::deque<Item> items;               // waiting, in order
   std::unordered_set<std::string> ids;  // waiting or downloading
-  TrackToSave current;                  // downloading; an empty id when none
+  Track current;                        // downloading; null when none
   std::string currentPart;              // the part file it goes on from, if any
   std::atomic<bool> cancelCurrent{false};
   bool working = false;                 // a worker thread runs
+  bool writing = false;                 // the queue file writer runs
   size_t total = 0, ended = 0;          // since the worker was last idle
   uint64_t version = 0;                 // changes of what is still to save
+  uint64_t fileVersion = 0;             // the change the queue file shows
+  std::vector<milliseconds> delays = {std::chrono::seconds(5), std::chrono::seconds(30),
+                                      std::chrono::seconds(120)};
   // Held while a finished download is recorded, so that a cancellation
   // that took it knows no recording is under way.
   std::mutex commit;
 };
 
 Queue &queue() {
-  static auto *q = new Queue();  // never destroyed: the worker may outlive the statics
-  return *q;
+  static Queue &q = *new Queue();
+  return q;
 }
 
 // ---- the queue file ----
@@ -89,51 +103,59 @@ TrackToSave readTrack(const json &j) {
   return t;
 }
 
-struct Snapshot {
-  uint64_t version = 0;
-  std::vector<TrackToSave> tracks;
-};
-
-// Caller holds the queue's mutex.
-Snapshot snapshotLocked(const Queue &q) {
-  Snapshot s{q.version, {}};
-  if (!q.current.id.empty() && !q.cancelCurrent) s.tracks.push_back(q.current);
-  for (const auto &item : q.items) s.tracks.push_back(item.track);
-  return s;
+// What is still to save, in order: shared, so that taking it under the
+// queue's lock costs little even with a whole library queued.
+std::vector<Track> snapshotLocked(const Queue &q) {
+  std::vector<Track> tracks;
+  tracks.reserve(q.items.size() + 1);
+  if (q.current && !q.cancelCurrent) tracks.push_back(q.current);
+  for (const auto &item : q.items) tracks.push_back(item.track);
+  return tracks;
 }
 
-struct Persisted {
-  std::mutex mutex;
-  uint64_t written = 0;
-  Clock::time_point last{};
-};
-
-Persisted &persisted() {
-  static auto *p = new Persisted();
-  return *p;
-}
-
-bool persistDue() {
-  Persisted &p = persisted();
-  std::lock_guard<std::mutex> lock(p.mutex);
-  return Clock::now() - p.last >= kPersistEvery;
-}
-
-// Writes what a snapshot says is still to save, unless a newer one was
-// written already; no file when nothing is.
-void persist(const Snapshot &s) {
-  Persisted &p = persisted();
-  std::lock_guard<std::mutex> lock(p.mutex);
-  if (s.version <= p.written) return;
-  p.written = s.version;
-  p.last = Clock::now();
-  if (s.tracks.empty()) {
+// Writes what a snapshot says is still to save; no file when nothing is.
+void persist(const std::vector<Track> &tracks) {
+  if (tracks.empty()) {
     removeFile(saveQueuePath());
     return;
   }
   json list = json::array();
-  for (const auto &t : s.tracks) list.push_back(describe(t));
+  for (const auto &t : tracks) list.push_back(describe(*t));
   if (auto text = dumpCompact(list)) writeFileAtomic(saveQueuePath(), *text, false);
+}
+
+// The writer's thread: every change reaches the file about a second later
+// at most, written here rather than on the host's thread or the worker's,
+// which may be inside a transfer.
+void writeQueueFile() {
+  Queue &q = queue();
+  std::unique_lock<std::mutex> lock(q.mutex);
+  for (;;) {
+    q.changed.wait(lock, [&q] { return q.version != q.fileVersion; });
+    const uint64_t version = q.version;
+    const std::vector<Track> tracks = snapshotLocked(q);
+    lock.unlock();
+    persist(tracks);
+    std::this_thread::sleep_for(kPersistEvery);  // later changes are written together
+    lock.lock();
+    q.fileVersion = version;
+  }
+}
+
+// A change of what is still to save, for the writer; caller holds the
+// queue's mutex. True when the writer must be started.
+bool changedLocked(Queue &q) {
+  ++q.version;
+  q.changed.notify_all();
+  if (q.writing) return false;
+  return q.writing = true;
+}
+
+void startWriter(bool start) {
+  if (start && !startThread(writeQueueFile)) {
+    std::lock_guard<std::mutex> lock(queue().mutex);
+    queue().writing = false;  // no thread to be had: the next change tries again
+  }
 }
 
 // ---- accounting ----
@@ -144,9 +166,8 @@ void persist(const Snapshot &s) {
 // A cancelled download has left `ids` already, so that the DJ may ask for the
 // track again while its transfer winds down: `eraseId` false.
 std::string endLocked(Queue &q, const Item &item, bool saved, bool eraseId = true) {
-  if (eraseId) q.ids.erase(item.track.id);
+  if (eraseId) q.ids.erase(item.track->id);
   ++q.ended;
-  ++q.version;
   if (!item.batch) return "";
   Batch &b = *item.batch;
   ++b.ended;
@@ -156,46 +177,76 @@ std::string endLocked(Queue &q, const Item &item, bool saved, bool eraseId = tru
          " guardadas";
 }
 
-void logIfAny(const std::string &line) {
-  if (!line.empty()) logLine(line);
+void logAll(const std::vector<std::string> &lines) {
+  for (const auto &line : lines) {
+    if (!line.empty()) logLine(line);
+  }
 }
 
 // ---- the worker ----
 
 enum class Ended { Saved, Failed, Cancelled, Retry };
 
-// How a try ended, and the log line that says so; the worker writes the line
-// once the queue shows the outcome, so that a DJ (or a test) who reads it
+// How a try ended, and the log lines that say so; the worker writes them
+// once the queue shows the outcome, so that a DJ (or a test) who reads them
 // finds the track's menu already as it will stay.
 struct Outcome {
   Ended ended;
-  std::string line;
+  std::vector<std::string> lines;
+  bool progressed = false;  // the try added to the file: the waits start over
 };
 
+Outcome retry(const Item &item, const Fetch &fetch) {
+  Outcome out{Ended::Retry, {}, fetch.progressed};
+  const std::string &id = item.track->id;
+  if (fetch.webPage) out.lines.push_back("descarga offline: " + id + " recibió una página web");
+  // Said, so that a save that seems slow shows why.
+  out.lines.push_back("descarga offline: nuevo intento de " + id + " (http " +
+                      std::to_string(fetch.status) + ")");
+  return out;
+}
+
 Outcome saveOne(Queue &q, Item &item) {
-  if (!cachedFileFor(item.track.id).empty()) return {Ended::Saved, ""};  // saved meanwhile
-  const Fetch fetch = fetchTrack(item.track, item.kept, q.cancelCurrent);
+  if (!cachedFileFor(item.track->id).empty()) return {Ended::Saved, {}};  // saved meanwhile
+  const Fetch fetch = fetchTrack(*item.track, item.kept, q.cancelCurrent);
   const std::string failed = "descarga offline falló: http " + std::to_string(fetch.status);
-  if (fetch.outcome == Fetch::Cancelled || q.cancelCurrent) return {Ended::Cancelled, ""};
-  if (fetch.outcome == Fetch::Passing && item.tries < kRetries) {
-    // Said, so that a save that seems slow shows why.
-    return {Ended::Retry, "descarga offline: nuevo intento de " + item.track.id + " (http " +
-                              std::to_string(fetch.status) + ")"};
+  switch (fetch.outcome) {
+    case Fetch::Cancelled:
+      return {Ended::Cancelled, {}};
+    case Fetch::Passing:
+      return retry(item, fetch);
+    case Fetch::Faulty:
+      if (item.faults++ < kFaultRetries) return retry(item, fetch);
+      return {Ended::Failed, {failed}};
+    case Fetch::Final:
+      return {Ended::Failed, {failed}};
+    case Fetch::Complete:
+      break;
   }
-  if (fetch.outcome != Fetch::Complete) return {Ended::Failed, failed};
   std::lock_guard<std::mutex> lock(q.commit);
-  if (q.cancelCurrent) return {Ended::Cancelled, ""};
-  if (recordSaved(item.track, *item.kept)) return {Ended::Saved, ""};
-  return {Ended::Failed, "descarga offline falló: indice"};
+  if (q.cancelCurrent) return {Ended::Cancelled, {}};
+  if (recordSaved(*item.track, *item.kept.part)) return {Ended::Saved, {}};
+  return {Ended::Failed, {"descarga offline falló: indice"}};
+}
+
+// The next item whose wait is over; end() when none.
+std::deque<Item>::iterator nextDue(Queue &q) {
+  const auto now = Clock::now();
+  return std::find_if(q.items.begin(), q.items.end(), [&](const Item &i) { return i.due <= now; });
 }
 
 void work() {
   BackgroundTransfers background;
   Queue &q = queue();
   std::unique_lock<std::mutex> lock(q.mutex);
-  for (;;) {
-    const auto now = Clock::now();
-    auto next = std::find_if(q.items.begin(), q.items.end(), [&](const Item &i) { return i.due <= now; });
+  while (!q.items.empty()) {
+    // Nothing is tried against a network known to be down: the whole queue
+    // waits for the service, however long it is away, and no try is spent.
+    lock.unlock();
+    const bool reachable = serviceReachable() || awaitReachable(kHoldCheck);
+    lock.lock();
+    if (!reachable) continue;
+    auto next = nextDue(q);
     if (next == q.items.end()) {
       if (q.items.empty()) break;
       // A copy: the item may be gone (cancelled) while the worker sleeps.
@@ -209,63 +260,66 @@ void work() {
     Item item = std::move(*next);
     q.items.erase(next);
     q.current = item.track;
-    q.currentPart = item.kept ? item.kept->path() : "";
+    q.currentPart = item.kept.part ? item.kept.part->path() : "";
     q.cancelCurrent = false;
     lock.unlock();
 
-    const Outcome outcome = saveOne(q, item);
+    Outcome outcome = saveOne(q, item);
 
     lock.lock();
-    q.current = {};
+    // Decided under the lock a cancellation takes: a cancel that came at any
+    // moment of the try wins, even over a copy recorded just before it.
+    const bool cancelled = q.cancelCurrent;
+    const bool unwanted = cancelled && outcome.ended == Ended::Saved;
+    if (cancelled) outcome = {Ended::Cancelled, {}};
+    q.current = nullptr;
     q.currentPart.clear();
     std::string batchLine;
     if (outcome.ended == Ended::Retry) {
-      item.due = Clock::now() + kRetryAfter[item.tries++];
+      if (outcome.progressed) item.delay = 0;
+      item.due = Clock::now() + q.delays[std::min(item.delay++, q.delays.size() - 1)];
       q.items.push_back(std::move(item));
     } else {
-      batchLine = endLocked(q, item, outcome.ended == Ended::Saved, /*eraseId=*/!q.cancelCurrent);
+      batchLine = endLocked(q, item, outcome.ended == Ended::Saved, /*eraseId=*/!cancelled);
     }
-    Snapshot snapshot;
-    const bool write = persistDue();
-    if (write) snapshot = snapshotLocked(q);
+    const bool startWriting = changedLocked(q);
     lock.unlock();
-    if (write) persist(snapshot);
-    logIfAny(outcome.line);
-    logIfAny(batchLine);
-    item.kept.reset();  // a track that ended leaves no part file
+    startWriter(startWriting);
+    if (unwanted) removeSavedCopy(item.track->id);
+    logAll(outcome.lines);
+    logAll({batchLine});
+    item.kept = {};  // a track that ended leaves no part file
     lock.lock();
   }
   q.working = false;
   q.total = q.ended = 0;
-  ++q.version;
-  const Snapshot empty = snapshotLocked(q);
+  const bool startWriting = changedLocked(q);
   lock.unlock();
-  persist(empty);
+  startWriter(startWriting);
 }
 
 // Queues `tracks` (a batch when `batch`), starting the worker when none runs.
-void queueTracks(std::vector<TrackToSave> tracks, std::shared_ptr<Batch> batch) {
+// A DJ's batch with nothing to save says so; one resumed at load says nothing.
+void queueTracks(std::vector<TrackToSave> tracks, std::shared_ptr<Batch> batch, bool announceEmpty) {
   Queue &q = queue();
-  bool start = false;
-  Snapshot snapshot;
+  bool start = false, startWriting = false;
   {
     std::lock_guard<std::mutex> lock(q.mutex);
     for (auto &track : tracks) {
       if (!q.ids.insert(track.id).second) continue;
       Item item;
-      item.track = std::move(track);
+      item.track = std::make_shared<const TrackToSave>(std::move(track));
       item.batch = batch;
       q.items.push_back(std::move(item));
       ++q.total;
       if (batch) ++batch->queued;
     }
-    ++q.version;
-    snapshot = snapshotLocked(q);
+    startWriting = changedLocked(q);
     if (!q.items.empty() && !q.working) q.working = start = true;
   }
   q.wake.notify_all();
-  if (batch && batch->queued == 0) logLine("carpeta sin conexion: 0 de 0 guardadas");
-  persist(snapshot);
+  startWriter(startWriting);
+  if (batch && batch->queued == 0 && announceEmpty) logLine("carpeta sin conexion: 0 de 0 guardadas");
   if (start && !startThread(work)) {
     std::lock_guard<std::mutex> lock(q.mutex);
     q.working = false;  // no thread to be had: the queue waits for the next save
@@ -295,14 +349,7 @@ void resume() {
     for (const auto &entry : *list) tracks.push_back(readTrack(entry));
   } catch (const json::exception &) {
     logLine("cola sin conexion dañada: se ignora");
-    Snapshot current;
-    {
-      std::lock_guard<std::mutex> lock(queue().mutex);
-      current = snapshotLocked(queue());
-      current.version = ++queue().version;
-    }
-    persist(current);
-    return;
+    tracks.clear();  // the file is rewritten with what this run queues, or removed
   }
   std::vector<std::string> ids;
   for (const auto &t : tracks) ids.push_back(t.id);
@@ -311,17 +358,17 @@ void resume() {
   tracks.erase(std::remove_if(tracks.begin(), tracks.end(),
                               [&](const TrackToSave &t) { return missing.count(t.id) == 0; }),
                tracks.end());
-  queueTracks(std::move(tracks), std::make_shared<Batch>());
+  queueTracks(std::move(tracks), std::make_shared<Batch>(), /*announceEmpty=*/false);
 }
 
 }  // namespace
 
 std::string saveQueuePath() { return supportDir() + "/Tornavoz-save-queue.json"; }
 
-void queueSave(const std::string &id) { queueTracks(tracksToSave({id}), nullptr); }
+void queueSave(const std::string &id) { queueTracks(tracksToSave({id}), nullptr, true); }
 
 void queueFolderSave(const std::vector<std::string> &ids) {
-  queueTracks(tracksToSave(withoutCopy(ids)), std::make_shared<Batch>());
+  queueTracks(tracksToSave(withoutCopy(ids)), std::make_shared<Batch>(), true);
 }
 
 bool isSaving(const std::string &id) {
@@ -331,62 +378,60 @@ bool isSaving(const std::string &id) {
 
 void cancelSave(const std::string &id) {
   Queue &q = queue();
-  std::deque<Item> taken;
+  std::deque<Item> taken;  // destroyed (part files removed) outside the lock
   std::string line;
-  Snapshot snapshot;
+  bool startWriting = false;
   {
     std::lock_guard<std::mutex> lock(q.mutex);
-    if (q.current.id == id && !q.cancelCurrent) {
+    if (q.current && q.current->id == id && !q.cancelCurrent) {
       q.cancelCurrent = true;  // the worker ends it
       q.ids.erase(id);
     }
     for (auto it = q.items.begin(); it != q.items.end(); ++it) {
-      if (it->track.id != id) continue;
+      if (it->track->id != id) continue;
       line = endLocked(q, *it, false);
       taken.push_back(std::move(*it));
       q.items.erase(it);
       break;
     }
-    ++q.version;
-    snapshot = snapshotLocked(q);
+    startWriting = changedLocked(q);
   }
   q.wake.notify_all();
-  persist(snapshot);
-  logIfAny(line);
+  startWriter(startWriting);
+  logAll({line});
 }
 
 size_t cancelAllSaves() {
   Queue &q = queue();
   std::deque<Item> taken;
   std::vector<std::string> lines;
-  Snapshot snapshot;
+  bool startWriting = false;
   size_t count = 0;
   {
     std::lock_guard<std::mutex> lock(q.mutex);
     count = q.items.size();
-    if (!q.current.id.empty() && !q.cancelCurrent) {
+    if (q.current && !q.cancelCurrent) {
       ++count;
       q.cancelCurrent = true;
-      q.ids.erase(q.current.id);
+      q.ids.erase(q.current->id);
     }
     for (auto &item : q.items) lines.push_back(endLocked(q, item, false));
     taken.swap(q.items);
-    ++q.version;
-    snapshot = snapshotLocked(q);
+    startWriting = changedLocked(q);
   }
   q.wake.notify_all();
+  startWriter(startWriting);
   // A recording under way ends before this returns; any later one sees the
   // cancellation.
   { std::lock_guard<std::mutex> wait(q.commit); }
-  persist(snapshot);
-  for (const auto &line : lines) logIfAny(line);
+  logAll(lines);
   return count;
 }
 
 SaveProgress saveProgress() {
   std::lock_guard<std::mutex> lock(queue().mutex);
   const Queue &q = queue();
-  const size_t pending = q.items.size() + (q.current.id.empty() || q.cancelCurrent ? 0 : 1);
+  const size_t pending = q.items.size() + (!q.current || q.cancelCurrent ? 0 : 1);
   if (pending == 0) return {};
   return {q.ended, q.total, pending};
 }
@@ -398,7 +443,13 @@ bool ownsPartFile(const std::string &path) {
   const Queue &q = queue();
   if (!path.empty() && q.currentPart == path) return true;
   return std::any_of(q.items.begin(), q.items.end(),
-                     [&](const Item &i) { return i.kept && i.kept->path() == path; });
+                     [&](const Item &i) { return i.kept.part && i.kept.part->path() == path; });
+}
+
+void setRetryDelays(std::vector<std::chrono::milliseconds> delays) {
+  if (delays.empty()) return;
+  std::lock_guard<std::mutex> lock(queue().mutex);
+  queue().delays = std::move(delays);
 }
 
 }  // namespace tvoz

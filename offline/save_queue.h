@@ -2,14 +2,19 @@
 // folder, so that the host's call returns at once however long a download
 // takes. Tracks are saved one at a time, in the order asked; a transfer cut
 // for a passing reason is tried again later from where it stopped while the
-// worker goes on with the others. What is still to save is kept in
-// "Tornavoz-save-queue.json" of the support folder and taken up again at the
-// next load.
+// worker goes on with the others, after about 5, 30 and 120 seconds, then
+// every 120 (a try that got more of the file starts the waits over). Only a
+// track's own faults (500, 501, 505-599) count: the fourth fails it. While
+// the service is unreachable the whole queue waits for it. What is still to
+// save is kept in "Tornavoz-save-queue.json" of the support folder, written
+// by a thread of its own about a second after each change, and taken up
+// again at the next load.
 //
-// Any thread. Nothing here waits for the network; the host-facing calls hold
-// the queue's lock only for bookkeeping.
+// Any thread. Nothing here waits for the network or the disk; the
+// host-facing calls hold the queue's lock only for bookkeeping.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -46,11 +51,16 @@ struct SaveProgress {
 };
 SaveProgress saveProgress();
 
-// At load, signed in: the tracks a earlier run left unsaved are queued again
-// on the worker's own thread; returns at once.
+// At load, signed in: the tracks an earlier run left unsaved are queued
+// again, on a thread of their own; returns at once. Nothing is said when
+// nothing is left.
 void resumeSaves();
 
 // Whether `path` is a part file a save of this process still holds.
 bool ownsPartFile(const std::string &path);
+
+// The waits before another try, first to last; the last one repeats. Tests
+// shorten them.
+void setRetryDelays(std::vector<std::chrono::milliseconds> delays);
 
 }  // namespace tvoz
