@@ -1,0 +1,167 @@
+#include "tools/demo_service/gateway.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace demo {
+
+namespace {
+
+constexpr int kBacklog = 64;
+
+sockaddr_in loopback(int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  return addr;
+}
+
+int connectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in addr = loopback(port);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+// Copies bytes both ways until either side closes or fails.
+void pumpBoth(int a, int b) {
+  char buffer[64 * 1024];
+  pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) return;
+    for (int i = 0; i < 2; ++i) {
+      if (!fds[i].revents) continue;
+      const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
+      if (n <= 0) return;
+      for (ssize_t off = 0; off < n;) {
+        const ssize_t sent = ::send(fds[1 - i].fd, buffer + off, static_cast<size_t>(n - off), MSG_NOSIGNAL);
+        if (sent <= 0) return;
+        off += sent;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+struct Gateway::State {
+  std::mutex mutex;
+  int listener = -1, port = 0, target = 0;
+  int wake[2] = {-1, -1};  // a byte here makes the accepting thread look at the mode again
+  Mode mode = Mode::Relay;
+  bool stopped = false;
+  std::set<int> relayed;   // both ends of every relayed connection; their threads close them
+  std::vector<int> held;   // taken in Silent mode, or filling the queue in Drop mode
+  std::atomic<size_t> taken{0};
+
+  // Ends what the mode held; caller holds the mutex.
+  void cutAllLocked() {
+    for (int fd : relayed) ::shutdown(fd, SHUT_RDWR);
+    for (int fd : held) ::close(fd);
+    held.clear();
+  }
+  void closeRelayed(int fd) {
+    std::lock_guard<std::mutex> lock(mutex);
+    relayed.erase(fd);
+    ::close(fd);
+  }
+  void relay(int client) {
+    const int upstream = connectTo(target);
+    if (upstream >= 0) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        relayed.insert(upstream);
+      }
+      pumpBoth(client, upstream);
+      closeRelayed(upstream);
+    }
+    closeRelayed(client);
+  }
+};
+
+Gateway::Gateway(int targetPort, Mode mode) : state_(std::make_shared<State>()) {
+  State &s = *state_;
+  s.target = targetPort;
+  s.listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in addr = loopback(0);
+  socklen_t len = sizeof addr;
+  if (s.listener < 0 || ::bind(s.listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+      ::listen(s.listener, kBacklog) != 0 ||
+      ::getsockname(s.listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0 ||
+      ::pipe2(s.wake, O_CLOEXEC) != 0) {
+    throw std::runtime_error("gateway: cannot listen");
+  }
+  s.port = ntohs(addr.sin_port);
+  std::thread([state = state_] {
+    State &s = *state;
+    for (;;) {
+      pollfd fds[2] = {{s.wake[0], POLLIN, 0}, {s.listener, POLLIN, 0}};
+      {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (s.stopped) break;
+        if (s.mode == Mode::Drop) fds[1].fd = -1;  // the queue stays full
+      }
+      if (::poll(fds, 2, -1) < 0) continue;
+      if (fds[0].revents) {
+        char c;
+        (void)!::read(s.wake[0], &c, 1);
+        continue;
+      }
+      std::lock_guard<std::mutex> lock(s.mutex);
+      if (s.stopped || s.mode == Mode::Drop) continue;
+      const int client = ::accept4(s.listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      ++s.taken;
+      if (s.mode == Mode::Silent) {
+        s.held.push_back(client);
+        continue;
+      }
+      s.relayed.insert(client);
+      std::thread([state, client] { state->relay(client); }).detach();
+    }
+    ::close(s.listener);
+  }).detach();
+  set(mode);
+}
+
+Gateway::~Gateway() {
+  State &s = *state_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.stopped = true;
+  s.cutAllLocked();
+  (void)!::write(s.wake[1], "x", 1);
+}
+
+std::string Gateway::origin() const { return "http://127.0.0.1:" + std::to_string(state_->port); }
+
+size_t Gateway::taken() const { return state_->taken; }
+
+void Gateway::set(Mode mode) {
+  State &s = *state_;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.mode = mode;
+  s.cutAllLocked();
+  ::listen(s.listener, mode == Mode::Drop ? 0 : kBacklog);
+  if (mode == Mode::Drop) {
+    // One connection of our own fills a queue of length 0, which nobody
+    // serves: the system then drops every further attempt.
+    const int fd = connectTo(s.port);
+    if (fd >= 0) s.held.push_back(fd);
+  }
+  (void)!::write(s.wake[1], "x", 1);
+}
+
+}  // namespace demo

@@ -1,0 +1,38 @@
+// A port on 127.0.0.1 between the plug-in and the demo service that plays the
+// networks a DJ meets at a venue:
+//   Relay   every byte passes both ways: the service is there;
+//   Silent  connections are taken and never answered: Wi-Fi without upstream,
+//           a captive network, a service that hangs;
+//   Drop    no connection is taken at all: the port's accept queue is full,
+//           and the system drops further attempts without a word.
+// Leaving a mode closes what it held, relayed connections included, so that
+// no connection kept from before carries on through a network that died.
+// Any member function may be called from any thread.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace demo {
+
+class Gateway {
+ public:
+  enum class Mode { Relay, Silent, Drop };
+
+  Gateway(int targetPort, Mode mode);
+  ~Gateway();
+  Gateway(const Gateway &) = delete;
+  Gateway &operator=(const Gateway &) = delete;
+
+  std::string origin() const;  // "http://127.0.0.1:PORT"
+  void set(Mode mode);
+  // Connections taken so far, relayed or held.
+  size_t taken() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;  // shared with the threads, which may end after this
+};
+
+}  // namespace demo
