@@ -169,12 +169,7 @@ Fetch fetchTrack(const TrackToSave &track, Kept &kept, const std::atomic<bool> &
   // Anything else brought no file (no answer, or a redirect to a file host
   // that never answered): the kept bytes stay for the next try.
   if (!transfer.completed || !fileAnswer) return {Fetch::Passing, status, progressed};
-  const int64_t size = kept.part->size();
-  if (size <= 0) return {Fetch::Final, status};  // nothing to play
-  if (kept.total >= 0 && size != kept.total) {
-    kept = {};  // not the file it said it was: start over
-    return {Fetch::Passing, status};
-  }
+  if (kept.part->size() <= 0) return {Fetch::Final, status};  // nothing to play
   return {Fetch::Complete, status, progressed};
 }
 

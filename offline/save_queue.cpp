@@ -62,7 +62,7 @@ struct Queue {
   std::atomic<bool> cancelCurrent{false};
   bool working = false;                 // a worker thread runs
   bool writing = false;                 // the queue file writer runs
-  size_t total = 0, ended = 0;          // since the worker was last idle
+  size_t total = 0, ended = 0;          // since nothing was left to save
   uint64_t version = 0;                 // changes of what is still to save
   uint64_t fileVersion = 0;             // the change the queue file shows
   std::vector<milliseconds> delays = {std::chrono::seconds(5), std::chrono::seconds(30),
@@ -177,6 +177,12 @@ std::string endLocked(Queue &q, const Item &item, bool saved, bool eraseId = tru
          " guardadas";
 }
 
+// The counts of "guardando X de Y" start again with the next save once
+// nothing is left; caller holds the queue's mutex.
+void idleLocked(Queue &q) {
+  if (q.items.empty() && !q.current) q.total = q.ended = 0;
+}
+
 void logAll(const std::vector<std::string> &lines) {
   for (const auto &line : lines) {
     if (!line.empty()) logLine(line);
@@ -281,6 +287,7 @@ void work() {
       q.items.push_back(std::move(item));
     } else {
       batchLine = endLocked(q, item, outcome.ended == Ended::Saved, /*eraseId=*/!cancelled);
+      idleLocked(q);
     }
     const bool startWriting = changedLocked(q);
     lock.unlock();
@@ -292,7 +299,6 @@ void work() {
     lock.lock();
   }
   q.working = false;
-  q.total = q.ended = 0;
   const bool startWriting = changedLocked(q);
   lock.unlock();
   startWriter(startWriting);
@@ -394,6 +400,7 @@ void cancelSave(const std::string &id) {
       q.items.erase(it);
       break;
     }
+    idleLocked(q);
     startWriting = changedLocked(q);
   }
   q.wake.notify_all();
@@ -417,6 +424,7 @@ size_t cancelAllSaves() {
     }
     for (auto &item : q.items) lines.push_back(endLocked(q, item, false));
     taken.swap(q.items);
+    idleLocked(q);
     startWriting = changedLocked(q);
   }
   q.wake.notify_all();

@@ -44,8 +44,9 @@ void cancelSave(const std::string &id);
 // waiting or downloading.
 size_t cancelAllSaves();
 
-// The worker's progress since it was last idle: `total` tracks queued, `ended`
-// of them saved, failed or cancelled; `pending` still to save. All 0 when idle.
+// The progress since nothing was left to save: `total` tracks queued, `ended`
+// of them saved, failed or cancelled; `pending` still to save. All 0 when
+// nothing is left.
 struct SaveProgress {
   size_t ended = 0, total = 0, pending = 0;
 };

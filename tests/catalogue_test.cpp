@@ -94,6 +94,10 @@ TEST_F(Catalogue, PlaysStreamThroughRedirectsEachFailureHasItsTextAndOnlyTheEmpt
   EXPECT_EQ(sent("/vdj/resolve").back(), "/vdj/resolve?file=t%202&access_token=acc-1");
   ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 2));
   EXPECT_EQ(sent("/vdj/played").back(), "/vdj/played?file=t%202&access_token=acc-1");
+  // A redirect loop ends after 10 redirects, not thousands of requests later.
+  service.api("/moved", [](const demo::Request &, httplib::Response &res) { res.set_redirect(kApi + "/moved", 302); });
+  EXPECT_EQ(host.play("t 2").error, kRefused);
+  EXPECT_EQ(service.apiRequests("/moved").size(), 11u);
 
   // Each failed resolution has its text (the unreadable ones are the
   // reliability tests'), and is reported all the same.
@@ -108,7 +112,7 @@ TEST_F(Catalogue, PlaysStreamThroughRedirectsEachFailureHasItsTextAndOnlyTheEmpt
     EXPECT_EQ(a.url, std::nullopt);
   }
   // No report for an empty id; one would have been started before this one.
-  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 2 + std::size(cases)));
+  ASSERT_TRUE(service.waitFor(kApi + "/vdj/played", 3 + std::size(cases)));
   service.api("/vdj/resolve", 200, R"({"url":"https://cdn/x"})");
   service.clearRequests();
   EXPECT_EQ(host.play(nullptr).result, 0);

@@ -6,10 +6,12 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/support/support.h"
+#include "tools/demo_service/gateway.h"
 
 using namespace tvoz_test;
 namespace fs = std::filesystem;
@@ -174,17 +176,22 @@ TEST_F(Gig, AWholeFolderSavesInTheBackgroundWhileTheHostKeepsAnswering) {
   EXPECT_EQ(host.open("@offline").size(), 50u);
   EXPECT_EQ(host.folders().back().label, "Sin conexion (50)");
 
-  // Another folder queues only what has no copy yet, and a failed track does not stop the rest.
+  // Another folder queues only what has no copy yet (a copy deleted from
+  // the disk is none, whatever the index says), and a failed track does not
+  // stop the rest.
+  fs::remove(home.offline("Tema 0.mp3"));
   host.folderChoose("mixed", 1);
-  ASSERT_TRUE(waitInFolder(home.support(), [&] { return logged("carpeta sin conexion: 1 de 2 guardadas"); }));
+  ASSERT_TRUE(waitInFolder(home.support(), [&] { return logged("carpeta sin conexion: 2 de 3 guardadas"); }));
   EXPECT_TRUE(logged("descarga offline falló: http 404"));
-  EXPECT_EQ(sent("/download").size(), 52u);
+  EXPECT_EQ(sent("/download").size(), 53u);
   EXPECT_EQ(home.read(home.offline("Sigue.mp3")), "audio of file=x1");
+  EXPECT_EQ(home.read(home.offline("Tema 0.mp3")), "audio of file=b0");
 
   // What is still to save can be cancelled from the offline folder's menu.
   holdDownloads("c");
   host.folderChoose("late", 1);
-  ASSERT_TRUE(service.waitFor(kApi + "/download", 53));
+  ASSERT_TRUE(service.waitFor(kApi + "/download", 54));
+  EXPECT_EQ(host.folders().back().label, "Sin conexion (51), guardando 0 de 3") << "counted from this batch";
   EXPECT_EQ(host.folderMenu("@offline").back(), "Cancelar guardados pendientes");
   desktop.answer("zenity", 0);
   host.folderChoose("@offline", 2);
@@ -192,7 +199,92 @@ TEST_F(Gig, AWholeFolderSavesInTheBackgroundWhileTheHostKeepsAnswering) {
   open();
   EXPECT_TRUE(waitForLog("carpeta sin conexion: 0 de 3 guardadas"));
   EXPECT_EQ(host.folders().back().label, "Sin conexion (51)");
-  EXPECT_EQ(sent("/download").size(), 53u);
+  EXPECT_EQ(sent("/download").size(), 54u);
+}
+
+TEST_F(Gig, ALoadTakesUpOnlyWhatIsLeftAndSaysNothingWhenNothingIs) {
+  const std::string queueFile = home.support("Tornavoz-save-queue.json");
+  auto gone = [&] { return waitInFolder(home.support(), [&] { return !fs::exists(queueFile); }); };
+  home.write(queueFile, R"([{"id":)");
+  host.plugin();
+  ASSERT_TRUE(waitForLog("cola sin conexion dañada: se ignora"));
+  EXPECT_TRUE(gone()) << "left to be found damaged at every load";
+  // Every track of the queue was saved meanwhile.
+  home.write(home.offline("x.mp3"), "audio");
+  home.write(home.support("Tornavoz-cache-index.json"), json{{"t001", home.offline("x.mp3")}}.dump());
+  home.write(queueFile, R"([{"id":"t001","name":"x","ext":"mp3"}])");
+  host.createPlugin()->OnLoad();
+  EXPECT_TRUE(gone());
+  EXPECT_FALSE(logged("carpeta sin conexion: 0 de 0 guardadas")) << "the DJ asked for nothing";
+  EXPECT_EQ(sent("/download").size(), 0u);
+}
+
+TEST_F(Gig, AVenueNetworkThatLeadsNowhereCostsOneShortWaitThenTheSavedTracksAnswerAtOnce) {
+  using Mode = demo::Gateway::Mode;
+  using Clock = std::chrono::steady_clock;
+  demo::Gateway gateway(portOf(service.origin()), Mode::Relay);
+  home.write(home.support("Tornavoz.config"), json{{"service_origin", gateway.origin()}}.dump());
+  const auto listed = host.open("cumbia-lunar");
+  for (const char *id : {"t001", "t002"}) ASSERT_EQ(toggle(id), 0);
+  ASSERT_TRUE(savedAs("t001") && savedAs("t002"));
+  auto unreachable = [&] {
+    auto lines = home.logLines();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("servicio inalcanzable: ", 0) == 0; });
+  };
+  auto seconds = [](Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); };
+
+  // The network takes connections and never answers: the update check of
+  // the next load learns it within its budget.
+  gateway.set(Mode::Silent);
+  auto start = Clock::now();
+  host.createPlugin()->OnLoad();
+  ASSERT_TRUE(waitInFolder(home.support(), [&] { return unreachable() == 1; }, std::chrono::seconds(15)));
+  EXPECT_LT(seconds(start), 10) << "not the 30-second limit";
+  // Then every click answers at once from what is saved, without the network.
+  const size_t taken = gateway.taken();
+  start = Clock::now();
+  const auto tree = host.folders();
+  ASSERT_EQ(tree.size(), 1u);
+  EXPECT_EQ(tree[0].label, "Sin conexion (2)");
+  EXPECT_EQ(host.search(listed[0].title->c_str()).size(), 1u);
+  EXPECT_EQ(host.play("t001").url, "file://" + index()["t001"].get<std::string>());
+  EXPECT_EQ(host.play("t003").error, "No se pudo abrir la canción (¿sesión vencida?).");
+  EXPECT_TRUE(host.open("salsa").empty());
+  EXPECT_EQ(host.menu("t003").front(), "Me gusta");
+  EXPECT_EQ(host.menu("t003").size(), 3u) << "no playlists";
+  host.folderChoose("salsa", 1);  // Guardar carpeta sin conexion
+  EXPECT_LT(seconds(start), 2);
+  EXPECT_EQ(gateway.taken(), taken) << "no click, play report or save asked the network";
+  EXPECT_FALSE(logged("carpeta sin conexion: 0 de 0 guardadas")) << "that line says everything was saved";
+
+  // The browser brings a sign-in code: its exchange goes out, and the
+  // service is there again.
+  gateway.set(Mode::Relay);
+  const size_t grants = service.requestsTo(kGrant).size();
+  host.oauth(nullptr, nullptr, service.tokens().newCode().c_str(), nullptr);
+  EXPECT_EQ(service.requestsTo(kGrant).size(), grants + 1);
+  EXPECT_TRUE(logged("servicio disponible otra vez"));
+  EXPECT_EQ(host.folders().size(), 12u);
+  // A slow answer is no dead service.
+  service.api("/vdj/folders", [this](const demo::Request &r, httplib::Response &res) {
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    service.serveDefault(r, res);
+  });
+  EXPECT_EQ(host.folders().size(), 12u);
+  EXPECT_EQ(unreachable(), 1);
+
+  // A network that takes no connection costs the connection's budget; the
+  // probe finds the service once it is back.
+  gateway.set(Mode::Drop);
+  start = Clock::now();
+  EXPECT_EQ(host.folders().size(), 1u);
+  EXPECT_LT(seconds(start), 6);
+  gateway.set(Mode::Relay);
+  EXPECT_TRUE(waitInFolder(home.support(), [&] {
+    auto lines = home.logLines();
+    return std::count(lines.begin(), lines.end(), "servicio disponible otra vez") == 2;
+  }));
+  EXPECT_EQ(host.folders().size(), 12u);
 }
 
 // A forked host inherits the service's memory but not its threads, so what

@@ -81,6 +81,9 @@ class FileSizeLimit {
   struct sigaction oldAction_ {};
 };
 
+// The port of an "http://host:port" origin.
+inline int portOf(const std::string &origin) { return std::stoi(origin.substr(origin.rfind(':') + 1)); }
+
 // Options for a demo service on HTTPS with a fresh self-signed certificate.
 demo::Service::Options untrustedTls(const std::string &dir);
 

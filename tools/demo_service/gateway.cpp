@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -65,7 +66,8 @@ struct Gateway::State {
   bool stopped = false;
   std::set<int> relayed;   // both ends of every relayed connection; their threads close them
   std::vector<int> held;   // taken in Silent mode, or filling the queue in Drop mode
-  std::atomic<size_t> taken{0};
+  size_t taken = 0;
+  std::condition_variable tookOne;
 
   // Ends what the mode held; caller holds the mutex.
   void cutAllLocked() {
@@ -125,6 +127,13 @@ Gateway::Gateway(int targetPort, Mode mode) : state_(std::make_shared<State>()) 
       const int client = ::accept4(s.listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) continue;
       ++s.taken;
+      s.tookOne.notify_all();
+      if (s.mode == Mode::Reset) {
+        const linger reset{1, 0};  // closed with a reset, not an orderly end
+        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::close(client);
+        continue;
+      }
       if (s.mode == Mode::Silent) {
         s.held.push_back(client);
         continue;
@@ -147,7 +156,16 @@ Gateway::~Gateway() {
 
 std::string Gateway::origin() const { return "http://127.0.0.1:" + std::to_string(state_->port); }
 
-size_t Gateway::taken() const { return state_->taken; }
+size_t Gateway::taken() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->taken;
+}
+
+bool Gateway::waitTaken(size_t count, std::chrono::milliseconds timeout) const {
+  State &s = *state_;
+  std::unique_lock<std::mutex> lock(s.mutex);
+  return s.tookOne.wait_for(lock, timeout, [&] { return s.taken >= count; });
+}
 
 void Gateway::set(Mode mode) {
   State &s = *state_;

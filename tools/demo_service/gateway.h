@@ -4,13 +4,15 @@
 //   Silent  connections are taken and never answered: Wi-Fi without upstream,
 //           a captive network, a service that hangs;
 //   Drop    no connection is taken at all: the port's accept queue is full,
-//           and the system drops further attempts without a word.
+//           and the system drops further attempts without a word;
+//   Reset   every connection is taken and reset at once: a network that is
+//           down, and says so.
 // Leaving a mode closes what it held, relayed connections included, so that
 // no connection kept from before carries on through a network that died.
 // Any member function may be called from any thread.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -18,7 +20,7 @@ namespace demo {
 
 class Gateway {
  public:
-  enum class Mode { Relay, Silent, Drop };
+  enum class Mode { Relay, Silent, Drop, Reset };
 
   Gateway(int targetPort, Mode mode);
   ~Gateway();
@@ -27,8 +29,10 @@ class Gateway {
 
   std::string origin() const;  // "http://127.0.0.1:PORT"
   void set(Mode mode);
-  // Connections taken so far, relayed or held.
+  // Connections taken so far, in any mode.
   size_t taken() const;
+  // Waits until `count` connections have been taken; false after `timeout`.
+  bool waitTaken(size_t count, std::chrono::milliseconds timeout) const;
 
  private:
   struct State;
