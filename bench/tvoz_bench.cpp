@@ -13,23 +13,18 @@
 // (this program again, with an option): a freshly loaded module with an empty
 // connection pool, and memory figures that are its own.
 #include <algorithm>
-#include <arpa/inet.h>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <map>
-#include <netinet/tcp.h>
 #include <numeric>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <sys/inotify.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <time.h>
@@ -38,6 +33,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/demo_service/gateway.h"
 #include "tools/demo_service/routes.h"
 #include "tools/demo_service/service.h"
 #include "tools/host/plugin_host.h"
@@ -52,6 +48,11 @@ constexpr size_t kMiB = 1024 * 1024;
 constexpr auto kRoundTrip = std::chrono::milliseconds(40);
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+int portOf(const demo::Service &service) {
+  const std::string origin = service.origin();
+  return std::stoi(origin.substr(origin.rfind(':') + 1));
+}
 
 // A throw-away HOME whose configuration points the plug-in at `origin`,
 // signed in with tokens the service accepts.
@@ -177,87 +178,6 @@ int listing() {
 
 // --- clicks ------------------------------------------------------------------
 
-// A relay on 127.0.0.1 makes loopback look like a distant network: each chunk,
-// either way, arrives one way's delay after it was sent (latency, not
-// bandwidth: chunks in flight overlap), and a new connection costs one more
-// round trip before its first byte, as a TCP handshake does.
-void pump(int from, int to, Clock::duration delay, Clock::time_point notBefore) {
-  std::deque<std::pair<Clock::time_point, std::string>> due;  // "": the sender closed
-  char buffer[64 * 1024];
-  for (bool open = true; open || !due.empty();) {
-    // Until the next chunk is due, to the nanosecond: milliseconds would add up.
-    const long long ns = due.empty() ? 0 : std::max<long long>(0, std::chrono::nanoseconds(
-                                               due.front().first - Clock::now()).count());
-    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    pollfd p{from, POLLIN, 0};
-    if (!open) {
-      std::this_thread::sleep_until(due.front().first);
-    } else if (::ppoll(&p, 1, due.empty() ? nullptr : &wait, nullptr) > 0) {
-      const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
-      open = n > 0;
-      due.emplace_back(std::max(Clock::now(), notBefore) + delay,
-                       std::string(buffer, open ? static_cast<size_t>(n) : 0));
-    }
-    for (; !due.empty() && due.front().first <= Clock::now(); due.pop_front()) {
-      const std::string &bytes = due.front().second;
-      if (bytes.empty()) ::shutdown(to, SHUT_WR);
-      for (size_t off = 0; off < bytes.size();) {
-        const ssize_t n = ::send(to, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        off += static_cast<size_t>(n);
-      }
-    }
-  }
-}
-
-sockaddr_in loopback(int port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  return addr;
-}
-
-void relay(int client, int targetPort) {
-  const Clock::duration oneWay = kRoundTrip / 2;
-  const auto open = Clock::now() + 2 * oneWay;  // the handshake's round trip
-  const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
-  const sockaddr_in addr = loopback(targetPort);
-  const int one = 1;
-  ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  ::setsockopt(upstream, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (::connect(upstream, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0) {
-    std::thread back(pump, upstream, client, oneWay, Clock::time_point{});
-    pump(client, upstream, oneWay, open);
-    back.join();
-  }
-  ::close(upstream);
-  ::close(client);
-}
-
-std::atomic<int> g_connections{0};  // what the proxy accepted
-
-// The proxy's origin; its threads run until the process ends.
-std::string startDelayProxy(int targetPort) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = loopback(0);
-  socklen_t len = sizeof addr;
-  if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-      ::listen(listener, 64) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-    throw std::runtime_error("delay proxy: cannot listen");
-  }
-  std::thread([listener, targetPort] {
-    for (;;) {
-      const int client = ::accept(listener, nullptr, nullptr);
-      if (client < 0) continue;
-      ++g_connections;
-      std::thread(relay, client, targetPort).detach();
-    }
-  }).detach();
-  return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-}
-
 // How the service is met: connections kept, the anchor's closed after every
 // answer, or kept while the plug-in saves a folder in the background.
 enum class Mode { Keep, Close, Busy };
@@ -290,8 +210,9 @@ int clicks(const std::string &kind, Mode mode) {
   // The anchor: what a new connection per request costs.
   if (mode == Mode::Close) service.server().set_keep_alive_max_count(1);
   if (mode == Mode::Busy) serveSlowFolder(service);
-  const std::string origin = service.origin();
-  Home home(startDelayProxy(std::stoi(origin.substr(origin.rfind(':') + 1))), service);
+  // Loopback made to look like a distant network.
+  demo::Gateway distant(portOf(service), demo::Gateway::Mode::Relay, kRoundTrip);
+  Home home(distant.origin(), service);
   host::PluginHost host(TVOZ_MODULE_PATH);
   const std::string folder = service.catalogue().genres().at(0).id;
   const std::string track = service.catalogue().tracks().at(0).id;
@@ -335,7 +256,7 @@ int clicks(const std::string &kind, Mode mode) {
   // Only the plain figures are held to the limit; the others are beside them.
   const bool pass = mode != Mode::Keep || (trips[0] <= 1.2 && after <= 1.2);
   std::printf("  %-15s %-19s %6.2f %7.2f %7.2f %6d   %s\n", kind.c_str(), label, trips[0],
-              after, worst, g_connections.load(),
+              after, worst, static_cast<int>(distant.taken()),
               mode == Mode::Close ? "anchor" : mode == Mode::Busy ? "shown" : pass ? "ok" : "FAIL");
   return pass ? 0 : 1;
 }
