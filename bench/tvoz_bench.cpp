@@ -1,5 +1,5 @@
 // tvoz-bench: the built plug-in, loaded by the host simulator and talking to
-// the service simulator, held to four limits:
+// the service simulator, held to five limits:
 //   listing      GetFolder of a 20,000-track answer costs at most twice parsing it
 //   clicks       through a distant service every kind of click, the first after
 //                loading included, waits at most 1.2 round trips (also shown,
@@ -8,8 +8,12 @@
 //                grows the peak resident memory by less than 16 MiB
 //   folder-save  saving a 20,000-track folder that is saved already keeps the
 //                host waiting at most 100 ms beyond the folder's listing
-// Usage: tvoz-bench [listing] [clicks] [download] [folder-save] (all by
-// default); exits 1 when a limit is missed or a run fails. Each run is a process of its own
+//   dead-network on a network that never answers (drops connections) the
+//                first click after loading waits at most 9 s (5 s), every
+//                later one at most 50 ms, and the service's tree is back
+//                within 35 s of the service's return
+// Usage: tvoz-bench [listing] [clicks] [download] [folder-save] [dead-network]
+// (all by default); exits 1 when a limit is missed or a run fails. Each run is a process of its own
 // (this program again, with an option): a freshly loaded module with an empty
 // connection pool, and memory figures that are its own.
 #include <algorithm>
@@ -48,6 +52,17 @@ constexpr size_t kMiB = 1024 * 1024;
 constexpr auto kRoundTrip = std::chrono::milliseconds(40);
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double wallMs(const std::function<void()> &run) {
+  const auto start = Clock::now();
+  run();
+  return ms(Clock::now() - start);
+}
+
+double median(std::vector<double> v) {
+  std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
 
 int portOf(const demo::Service &service) {
   const std::string origin = service.origin();
@@ -93,6 +108,22 @@ std::string bigListing(size_t count) {
   json tracks = json::array();
   for (size_t i = 0; i < count; ++i) tracks.push_back(listedTrack("trk-" + std::to_string(i), i));
   return json{{"tracks", tracks}}.dump();
+}
+
+// Tracks saved for offline play as a save leaves them: a small real file each
+// in the offline folder, recorded in the cache index, and described (as the
+// offline folder lists them) when a description is given; null: none.
+void writeSaved(const Home &home, const std::map<std::string, json> &tracks) {
+  fs::create_directories(home.offline());
+  json index = json::object(), described = json::object();
+  for (const auto &[id, description] : tracks) {
+    const std::string path = home.offline() + "/" + id + ".mp3";
+    std::ofstream(path) << "ID3";
+    index[id] = path;
+    if (!description.is_null()) described[id] = description;
+  }
+  std::ofstream(home.support() + "/Tornavoz-cache-index.json") << index.dump();
+  if (!described.empty()) std::ofstream(home.support() + "/Tornavoz-offline-tracks.json") << described.dump();
 }
 
 // How many lines of the plug-in's log hold `text`.
@@ -433,24 +464,12 @@ int folderSave() {
     res.set_content(body, "application/json");
   });
   Home home(service.origin(), service);
-  // Every track of the folder saved already: a small real file each, and the
-  // index that records them.
-  fs::create_directories(home.offline());
-  json index = json::object();
-  for (size_t i = 0; i < kTracks; ++i) {
-    const std::string id = "trk-" + std::to_string(i);
-    const std::string path = home.offline() + "/" + id + ".mp3";
-    std::ofstream(path) << "ID3";
-    index[id] = path;
-  }
-  std::ofstream(home.support() + "/Tornavoz-cache-index.json") << index.dump();
+  // Every track of the folder saved already.
+  std::map<std::string, json> saved;
+  for (size_t i = 0; i < kTracks; ++i) saved["trk-" + std::to_string(i)] = nullptr;
+  writeSaved(home, saved);
   host::PluginHost host(TVOZ_MODULE_PATH);
 
-  auto wall = [](const std::function<void()> &run) {
-    const auto start = Clock::now();
-    run();
-    return ms(Clock::now() - start);
-  };
   bool ok = true;
   auto getFolder = [&] { ok = ok && tracksListed(host, "salsa") == kTracks; };
   getFolder();  // the connection and the allocator's first growth are not the folder's
@@ -461,11 +480,11 @@ int folderSave() {
   }
   std::vector<double> listings, choices;
   for (int i = 0; i < kRuns && ok; ++i) {
-    listings.push_back(wall(getFolder));
+    listings.push_back(wallMs(getFolder));
     // The choice on a thread of this process, so that one that never ends
     // can be reported and left behind; the process then ends without it.
     auto choice = std::async(std::launch::async, [&] {
-      return wall([&] { ok = host.folderChoose("salsa", static_cast<unsigned long>(entry)) == 0 && ok; });
+      return wallMs([&] { ok = host.folderChoose("salsa", static_cast<unsigned long>(entry)) == 0 && ok; });
     });
     if (choice.wait_for(kGiveUp) != std::future_status::ready) {
       std::printf("Folder save: %zu tracks, all saved already\n"
@@ -482,10 +501,6 @@ int folderSave() {
     std::printf("Folder save: a run failed or queued tracks that were saved already\n\n");
     return 1;
   }
-  auto median = [](std::vector<double> v) {
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
-    return v[v.size() / 2];
-  };
   const double listing = median(listings), choice = median(choices), beyond = choice - listing;
   const bool pass = beyond <= 100;
   std::printf("Folder save: \"Guardar carpeta sin conexion\" on a folder of %zu tracks, all saved\n"
@@ -494,6 +509,100 @@ int folderSave() {
               "  the choice                    %7.1f ms\n"
               "  the choice beyond the listing %7.1f ms  limit <= 100: %s\n\n",
               kTracks, kRuns, listing, choice, beyond, pass ? "ok" : "FAIL");
+  return pass ? 0 : 1;
+}
+
+// --- dead-network ------------------------------------------------------------
+
+// The usual "no internet" at a venue, as the gateway plays it: a network that
+// takes connections and never answers, or one that drops them. Two tracks
+// are saved, so that the DJ still has something to play.
+int deadNetwork(demo::Gateway::Mode dead) {
+  constexpr int kClicks = 20;
+  constexpr auto kPace = std::chrono::milliseconds(100);  // between the later clicks
+  constexpr auto kPoll = std::chrono::milliseconds(200);  // while the service comes back
+  constexpr auto kGiveUp = std::chrono::seconds(90);
+  // When the service comes back, counted from the first click's answer (about
+  // when the plug-in found it gone and its probe began). Not at the moment a
+  // probe or a connection's retry goes out, which would measure luck: while
+  // the first probe waits in vain on the silent network, which the return
+  // cuts, so that the next probe finds it; and between two tries of the first
+  // probe's connection on the dropping one.
+  constexpr auto kAway = std::chrono::seconds(4);
+  const bool silent = dead == demo::Gateway::Mode::Silent;
+  const double firstLimit = silent ? 9 : 5, clickLimit = 50, backLimit = 35;
+  const char *label = silent ? "never answers" : "drops connections";
+
+  demo::Service service;
+  demo::Gateway gateway(portOf(service), dead);
+  Home home(gateway.origin(), service);
+  const demo::Catalogue &catalogue = service.catalogue();
+  const demo::Track &saved = catalogue.tracks().at(0), &notSaved = catalogue.tracks().at(2);
+  std::map<std::string, json> described;
+  for (const demo::Track *t : {&saved, &catalogue.tracks().at(1)}) {
+    described[t->id] = {{"title", t->title}, {"artist", t->artist}, {"remix", t->remix},
+                        {"genre", catalogue.genres().at(t->genre).name}, {"cover", ""},
+                        {"bpm", t->bpm}, {"video", false}, {"ext", "mp3"}, {"saved", 1}};
+  }
+  writeSaved(home, described);
+  const std::string savedUrl = "file://" + home.offline() + "/" + saved.id + ".mp3";
+  // The tree with the service (its folders, then the offline folder after
+  // them) and without it (the offline folder alone).
+  std::vector<std::string> serviceTree;
+  const json folders = catalogue.folders();
+  for (const auto &folder : folders.at("folders")) serviceTree.push_back(folder.at("id"));
+  serviceTree.push_back("@offline");
+  const std::vector<std::string> offlineTree = {"@offline"};
+
+  host::PluginHost host(TVOZ_MODULE_PATH);
+  auto tree = [&] {
+    std::vector<std::string> ids;
+    for (const auto &row : host.folders()) ids.push_back(row.id);
+    return ids;
+  };
+  // The later clicks, in turn; each says whether it got what the saved
+  // tracks give without the service.
+  const std::vector<std::function<bool()>> clicks = {
+      [&] { return tree() == offlineTree; },
+      [&] {
+        const auto found = host.search(saved.title.c_str());
+        return std::any_of(found.begin(), found.end(), [&](const host::TrackRow &r) { return r.id == saved.id; });
+      },
+      [&] { return host.play(saved.id.c_str()).url == savedUrl; },
+      [&] { return !host.play(notSaved.id.c_str()).url; }};
+
+  host.plugin();  // OnLoad: the update check goes out and meets the dead network
+  bool answered = true;
+  const double first = wallMs([&] { answered = tree() == offlineTree; }) / 1e3;
+  const auto returns = Clock::now() + kAway;
+  std::vector<double> later;
+  for (int i = 0; i < kClicks && answered; ++i) {
+    std::this_thread::sleep_for(kPace);
+    later.push_back(wallMs([&] { answered = clicks[static_cast<size_t>(i) % clicks.size()](); }));
+  }
+  if (!answered) {
+    std::printf("  %-18s a click did not answer from the saved tracks\n", label);
+    return 1;
+  }
+  // The service comes back: the gateway relays again, and closes what it held.
+  std::this_thread::sleep_until(returns);
+  const auto back = Clock::now();
+  gateway.set(demo::Gateway::Mode::Relay);
+  double returned = -1;
+  while (Clock::now() - back < kGiveUp) {
+    std::this_thread::sleep_for(kPoll);
+    if (tree() == serviceTree) {
+      returned = ms(Clock::now() - back) / 1e3;
+      break;
+    }
+  }
+  const double mean = std::accumulate(later.begin(), later.end(), 0.0) / static_cast<double>(later.size());
+  const double slowest = *std::max_element(later.begin(), later.end());
+  const bool pass = first <= firstLimit && slowest <= clickLimit && returned >= 0 && returned <= backLimit;
+  char backText[32] = "never";
+  if (returned >= 0) std::snprintf(backText, sizeof backText, "%.1f s", returned);
+  std::printf("  %-18s %7.2f s %7.2f ms %7.2f ms %8s   %s\n", label, first, mean, slowest,
+              backText, pass ? "ok" : "FAIL");
   return pass ? 0 : 1;
 }
 
@@ -506,7 +615,22 @@ bool runChild(const std::string &args) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool deadNetworks() {
+  std::printf("Dead network: the service behind a gateway that never answers or drops\n"
+              "connections, signed in, two tracks saved; the first tree click right after\n"
+              "loading, then 20 mixed clicks (tree, search, a saved and an unsaved track\n"
+              "played); back: from the service's return, 4 s after the first click, to the\n"
+              "first click with its tree\n"
+              "  %-18s %9s %10s %10s %8s\n", "network", "first", "mean", "slowest", "back");
+  bool ok = runChild("--dead-network silent");
+  ok = runChild("--dead-network drop") && ok;
+  std::printf("  limits: first <= 9 s (never answers), <= 5 s (drops); every later click\n"
+              "  <= 50 ms; back <= 35 s: %s\n\n", ok ? "ok" : "FAIL");
+  return ok;
+}
+
 bool measure(const std::string &name) {
+  if (name == "dead-network") return deadNetworks();
   if (name != "clicks") return runChild("--" + name);
   std::printf("Clicks through a delay proxy (%d ms round trip, one more per new connection),\n"
               "20 of each kind, the first right after loading (\"saving\": after a folder save\n"
@@ -532,6 +656,9 @@ int main(int argc, char **argv) {
     if (args.size() == 1 && args[0] == "--listing") return listing();
     if (args.size() == 1 && args[0] == "--download") return download();
     if (args.size() == 1 && args[0] == "--folder-save") return folderSave();
+    if (args.size() == 2 && args[0] == "--dead-network") {
+      return deadNetwork(args[1] == "drop" ? demo::Gateway::Mode::Drop : demo::Gateway::Mode::Silent);
+    }
     if (args.size() == 3 && args[0] == "--clicks") {
       const Mode mode = args[2] == "close" ? Mode::Close : args[2] == "busy" ? Mode::Busy : Mode::Keep;
       return clicks(args[1], mode);
@@ -540,11 +667,13 @@ int main(int argc, char **argv) {
     std::printf("tvoz-bench: %s\n", e.what());
     return 2;
   }
-  const std::vector<std::string> all = {"listing", "clicks", "download", "folder-save"};
+  const std::vector<std::string> all = {"listing", "clicks", "download", "folder-save",
+                                        "dead-network"};
   const std::vector<std::string> names = args.empty() ? all : args;
   for (const auto &n : names) {
     if (std::find(all.begin(), all.end(), n) == all.end()) {
-      std::fprintf(stderr, "usage: tvoz-bench [listing] [clicks] [download] [folder-save]\n");
+      std::fprintf(stderr, "usage: tvoz-bench [listing] [clicks] [download] [folder-save]"
+                           " [dead-network]\n");
       return 2;
     }
   }
