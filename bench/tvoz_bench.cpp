@@ -113,6 +113,16 @@ std::string bigListing(size_t count) {
   return json{{"tracks", tracks}}.dump();
 }
 
+// Answers the listing of `folder` with `body`, and every other listing as the
+// demo does.
+void serveFolder(demo::Service &service, const std::string &folder, std::string body) {
+  service.api("/vdj/tracks", [&service, folder, body = std::move(body)](const demo::Request &r,
+                                                                        httplib::Response &res) {
+    if (r.http->get_param_value("genero") != folder) return service.serveDefault(r, res);
+    res.set_content(body, "application/json");
+  });
+}
+
 // Tracks saved for offline play as a save leaves them: a small real file each
 // in the offline folder, recorded in the cache index, and described (as the
 // offline folder lists them) when a description is given; null: none.
@@ -183,9 +193,7 @@ int listing() {
   constexpr size_t kTracks = 20000;
   const std::string body = bigListing(kTracks);
   demo::Service service;
-  service.api("/vdj/tracks", [&body](const demo::Request &, httplib::Response &res) {
-    res.set_content(body, "application/json");
-  });
+  serveFolder(service, "salsa", body);
   Home home(service.origin(), service);
   host::PluginHost host(TVOZ_MODULE_PATH);
 
@@ -222,12 +230,9 @@ constexpr const char *kSlowFolder = "bench-slow";
 constexpr size_t kSlowTracks = 100, kSlowBytes = 4 * kMiB;
 
 void serveSlowFolder(demo::Service &service) {
-  service.api("/vdj/tracks", [&service](const demo::Request &r, httplib::Response &res) {
-    if (r.http->get_param_value("genero") != kSlowFolder) return service.serveDefault(r, res);
-    json tracks = json::array();
-    for (size_t i = 0; i < kSlowTracks; ++i) tracks.push_back(listedTrack("slow-" + std::to_string(i), i));
-    res.set_content(json{{"tracks", tracks}}.dump(), "application/json");
-  });
+  json tracks = json::array();
+  for (size_t i = 0; i < kSlowTracks; ++i) tracks.push_back(listedTrack("slow-" + std::to_string(i), i));
+  serveFolder(service, kSlowFolder, json{{"tracks", tracks}}.dump());
   service.api("/download", [&service](const demo::Request &r, httplib::Response &res) {
     if (r.http->get_param_value("file").rfind("slow-", 0) != 0) return service.serveDefault(r, res);
     // 16 KiB every 20 ms: 800 KiB/s, about five seconds a track.
@@ -461,11 +466,8 @@ int folderSave() {
   constexpr int kRuns = 5;
   // Past this a single choice is not waited for: the figure is only "more".
   constexpr auto kGiveUp = std::chrono::seconds(30);
-  const std::string body = bigListing(kTracks);
   demo::Service service;
-  service.api("/vdj/tracks", [&body](const demo::Request &, httplib::Response &res) {
-    res.set_content(body, "application/json");
-  });
+  serveFolder(service, "salsa", bigListing(kTracks));
   Home home(service.origin(), service);
   // Every track of the folder saved already.
   std::map<std::string, json> saved;
@@ -620,12 +622,8 @@ int queueClick() {
   constexpr int kRuns = 5;
   // A DJ's pace, over which the plug-in rewrites the queue file more than once.
   constexpr auto kPace = std::chrono::milliseconds(250);
-  const std::string body = bigListing(kTracks);
   demo::Service service;
-  service.api("/vdj/tracks", [&](const demo::Request &r, httplib::Response &res) {
-    if (r.http->get_param_value("genero") != "salsa") return service.serveDefault(r, res);
-    res.set_content(body, "application/json");
-  });
+  serveFolder(service, "salsa", bigListing(kTracks));
   service.api("/download", [](const demo::Request &, httplib::Response &res) {
     res.set_content_provider(1024 * kMiB, "audio/mpeg", [](size_t, size_t, httplib::DataSink &sink) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
