@@ -53,6 +53,9 @@ using Clock = std::chrono::steady_clock;
 const std::string kApi = demo::kApiBase;
 constexpr size_t kMiB = 1024 * 1024;
 constexpr auto kRoundTrip = std::chrono::milliseconds(40);
+// The tracks of the long folder that the listing, folder-save and
+// queue-click measures open: a whole library in one genre.
+constexpr size_t kLongFolder = 20000;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -190,8 +193,7 @@ double medianCpuMs(const std::function<void()> &run) {
 }
 
 int listing() {
-  constexpr size_t kTracks = 20000;
-  const std::string body = bigListing(kTracks);
+  const std::string body = bigListing(kLongFolder);
   demo::Service service;
   serveFolder(service, "salsa", body);
   Home home(service.origin(), service);
@@ -201,11 +203,11 @@ int listing() {
   // parse, the adds); the service sends on threads of its own, so this
   // thread's CPU time is the plug-in's cost.
   bool whole = true;
-  auto getFolder = [&] { whole = whole && tracksListed(host, "salsa") == kTracks; };
+  auto getFolder = [&] { whole = whole && tracksListed(host, "salsa") == kLongFolder; };
   getFolder();  // the connection and the allocator's first growth are not the listing's
   const double list = medianCpuMs(getFolder);
   const double parse =
-      medianCpuMs([&] { whole = whole && json::parse(body)["tracks"].size() == kTracks; });
+      medianCpuMs([&] { whole = whole && json::parse(body)["tracks"].size() == kLongFolder; });
   const double ratio = list / parse;
   const bool ok = whole && ratio <= 2.0;
   std::printf("Listing: one /vdj/tracks answer, %zu tracks of nine fields (%.1f MB);\n"
@@ -213,7 +215,7 @@ int listing() {
               "  nlohmann parse alone          %7.1f ms\n"
               "  GetFolder through the module  %7.1f ms  (transfer included)\n"
               "  listing / parse               %7.2f     limit <= 2: %s\n\n",
-              kTracks, static_cast<double>(body.size()) / 1e6, parse, list, ratio,
+              kLongFolder, static_cast<double>(body.size()) / 1e6, parse, list, ratio,
               !whole ? "FAIL (tracks missing)" : ok ? "ok" : "FAIL");
   return ok ? 0 : 1;
 }
@@ -462,21 +464,20 @@ int download() {
 // --- folder-save -----------------------------------------------------------
 
 int folderSave() {
-  constexpr size_t kTracks = 20000;
   constexpr int kRuns = 5;
   // Past this a single choice is not waited for: the figure is only "more".
   constexpr auto kGiveUp = std::chrono::seconds(30);
   demo::Service service;
-  serveFolder(service, "salsa", bigListing(kTracks));
+  serveFolder(service, "salsa", bigListing(kLongFolder));
   Home home(service.origin(), service);
   // Every track of the folder saved already.
   std::map<std::string, json> saved;
-  for (size_t i = 0; i < kTracks; ++i) saved["trk-" + std::to_string(i)] = nullptr;
+  for (size_t i = 0; i < kLongFolder; ++i) saved["trk-" + std::to_string(i)] = nullptr;
   writeSaved(home, saved);
   host::PluginHost host(TVOZ_MODULE_PATH);
 
   bool ok = true;
-  auto getFolder = [&] { ok = ok && tracksListed(host, "salsa") == kTracks; };
+  auto getFolder = [&] { ok = ok && tracksListed(host, "salsa") == kLongFolder; };
   getFolder();  // the connection and the allocator's first growth are not the folder's
   const long entry = entryOf(host.folderMenu("salsa"), "Guardar carpeta sin conexion");
   if (entry < 0) {
@@ -494,7 +495,7 @@ int folderSave() {
     if (choice.wait_for(kGiveUp) != std::future_status::ready) {
       std::printf("Folder save: %zu tracks, all saved already\n"
                   "  the choice                    more than %lld s  limit <= 100 ms beyond the listing: FAIL\n\n",
-                  kTracks, static_cast<long long>(kGiveUp.count()));
+                  kLongFolder, static_cast<long long>(kGiveUp.count()));
       std::fflush(stdout);
       std::_Exit(1);
     }
@@ -513,7 +514,7 @@ int folderSave() {
               "  GetFolder of the same folder  %7.1f ms\n"
               "  the choice                    %7.1f ms\n"
               "  the choice beyond the listing %7.1f ms  limit <= 100: %s\n\n",
-              kTracks, kRuns, listing, choice, beyond, pass ? "ok" : "FAIL");
+              kLongFolder, kRuns, listing, choice, beyond, pass ? "ok" : "FAIL");
   return pass ? 0 : 1;
 }
 
@@ -618,12 +619,11 @@ int deadNetwork(demo::Gateway::Mode dead) {
 std::atomic<bool> g_holdDownloads{true};
 
 int queueClick() {
-  constexpr size_t kTracks = 20000;
   constexpr int kRuns = 5;
   // A DJ's pace, over which the plug-in rewrites the queue file more than once.
   constexpr auto kPace = std::chrono::milliseconds(250);
   demo::Service service;
-  serveFolder(service, "salsa", bigListing(kTracks));
+  serveFolder(service, "salsa", bigListing(kLongFolder));
   service.api("/download", [](const demo::Request &, httplib::Response &res) {
     res.set_content_provider(1024 * kMiB, "audio/mpeg", [](size_t, size_t, httplib::DataSink &sink) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -637,7 +637,7 @@ int queueClick() {
   // The DJ opens the folder, then saves it from its menu.
   double choice = 0;
   const double listing = wallMs([&] {
-    if (tracksListed(host, "salsa") != kTracks) failed = "the folder did not list every track";
+    if (tracksListed(host, "salsa") != kLongFolder) failed = "the folder did not list every track";
   });
   const long save = entryOf(host.folderMenu("salsa"), "Guardar carpeta sin conexion");
   if (failed.empty() && save < 0) failed = "the folder menu has no \"Guardar carpeta sin conexion\"";
@@ -700,7 +700,7 @@ int queueClick() {
   const bool pass = cancel < 50 && queued < 50;
   std::printf("Queue click: a folder of %zu tracks queued for saving (queue file %.1f MB), its\n"
               "first download held by the service; medians of %d, wall time\n",
-              kTracks, queueMB, kRuns);
+              kLongFolder, queueMB, kRuns);
   auto row = [](const std::string &what, double figure, const std::vector<double> &all) {
     std::printf("  %-40s %9.3f ms", what.c_str(), figure);
     if (!all.empty()) std::printf("  (slowest %.3f)", *std::max_element(all.begin(), all.end()));
