@@ -1,5 +1,5 @@
 // tvoz-bench: the built plug-in, loaded by the host simulator and talking to
-// the service simulator, held to four limits:
+// the service simulator, held to six limits:
 //   listing      GetFolder of a 20,000-track answer costs at most twice parsing it
 //   clicks       through a distant service every kind of click, the first after
 //                loading included, waits at most 1.2 round trips (also shown,
@@ -8,28 +8,30 @@
 //                grows the peak resident memory by less than 16 MiB
 //   folder-save  saving a 20,000-track folder that is saved already keeps the
 //                host waiting at most 100 ms beyond the folder's listing
-// Usage: tvoz-bench [listing] [clicks] [download] [folder-save] (all by
-// default); exits 1 when a limit is missed or a run fails. Each run is a process of its own
+//   queue-click  with a 20,000-track folder queued for saving, cancelling a
+//                track or queuing one more from its menu takes under 50 ms
+//   dead-network on a network that never answers (drops connections) the
+//                first click after loading waits at most 9 s (5 s), every
+//                later one at most 50 ms, and the service's tree is back
+//                within 35 s of the service's return
+// Usage: tvoz-bench [listing] [clicks] [download] [folder-save] [queue-click]
+// [dead-network] (all by default); exits 1 when a limit is missed or a run fails. Each run is a process of its own
 // (this program again, with an option): a freshly loaded module with an empty
 // connection pool, and memory figures that are its own.
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <map>
-#include <netinet/tcp.h>
 #include <numeric>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <sys/inotify.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <time.h>
@@ -38,6 +40,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/demo_service/gateway.h"
 #include "tools/demo_service/routes.h"
 #include "tools/demo_service/service.h"
 #include "tools/host/plugin_host.h"
@@ -50,8 +53,27 @@ using Clock = std::chrono::steady_clock;
 const std::string kApi = demo::kApiBase;
 constexpr size_t kMiB = 1024 * 1024;
 constexpr auto kRoundTrip = std::chrono::milliseconds(40);
+// The tracks of the long folder that the listing, folder-save and
+// queue-click measures open: a whole library in one genre.
+constexpr size_t kLongFolder = 20000;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double wallMs(const std::function<void()> &run) {
+  const auto start = Clock::now();
+  run();
+  return ms(Clock::now() - start);
+}
+
+double median(std::vector<double> v) {
+  std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+  return v[v.size() / 2];
+}
+
+int portOf(const demo::Service &service) {
+  const std::string origin = service.origin();
+  return std::stoi(origin.substr(origin.rfind(':') + 1));
+}
 
 // A throw-away HOME whose configuration points the plug-in at `origin`,
 // signed in with tokens the service accepts.
@@ -92,6 +114,32 @@ std::string bigListing(size_t count) {
   json tracks = json::array();
   for (size_t i = 0; i < count; ++i) tracks.push_back(listedTrack("trk-" + std::to_string(i), i));
   return json{{"tracks", tracks}}.dump();
+}
+
+// Answers the listing of `folder` with `body`, and every other listing as the
+// demo does.
+void serveFolder(demo::Service &service, const std::string &folder, std::string body) {
+  service.api("/vdj/tracks", [&service, folder, body = std::move(body)](const demo::Request &r,
+                                                                        httplib::Response &res) {
+    if (r.http->get_param_value("genero") != folder) return service.serveDefault(r, res);
+    res.set_content(body, "application/json");
+  });
+}
+
+// Tracks saved for offline play as a save leaves them: a small real file each
+// in the offline folder, recorded in the cache index, and described (as the
+// offline folder lists them) when a description is given; null: none.
+void writeSaved(const Home &home, const std::map<std::string, json> &tracks) {
+  fs::create_directories(home.offline());
+  json index = json::object(), described = json::object();
+  for (const auto &[id, description] : tracks) {
+    const std::string path = home.offline() + "/" + id + ".mp3";
+    std::ofstream(path) << "ID3";
+    index[id] = path;
+    if (!description.is_null()) described[id] = description;
+  }
+  std::ofstream(home.support() + "/Tornavoz-cache-index.json") << index.dump();
+  if (!described.empty()) std::ofstream(home.support() + "/Tornavoz-offline-tracks.json") << described.dump();
 }
 
 // How many lines of the plug-in's log hold `text`.
@@ -145,12 +193,9 @@ double medianCpuMs(const std::function<void()> &run) {
 }
 
 int listing() {
-  constexpr size_t kTracks = 20000;
-  const std::string body = bigListing(kTracks);
+  const std::string body = bigListing(kLongFolder);
   demo::Service service;
-  service.api("/vdj/tracks", [&body](const demo::Request &, httplib::Response &res) {
-    res.set_content(body, "application/json");
-  });
+  serveFolder(service, "salsa", body);
   Home home(service.origin(), service);
   host::PluginHost host(TVOZ_MODULE_PATH);
 
@@ -158,11 +203,11 @@ int listing() {
   // parse, the adds); the service sends on threads of its own, so this
   // thread's CPU time is the plug-in's cost.
   bool whole = true;
-  auto getFolder = [&] { whole = whole && tracksListed(host, "salsa") == kTracks; };
+  auto getFolder = [&] { whole = whole && tracksListed(host, "salsa") == kLongFolder; };
   getFolder();  // the connection and the allocator's first growth are not the listing's
   const double list = medianCpuMs(getFolder);
   const double parse =
-      medianCpuMs([&] { whole = whole && json::parse(body)["tracks"].size() == kTracks; });
+      medianCpuMs([&] { whole = whole && json::parse(body)["tracks"].size() == kLongFolder; });
   const double ratio = list / parse;
   const bool ok = whole && ratio <= 2.0;
   std::printf("Listing: one /vdj/tracks answer, %zu tracks of nine fields (%.1f MB);\n"
@@ -170,93 +215,12 @@ int listing() {
               "  nlohmann parse alone          %7.1f ms\n"
               "  GetFolder through the module  %7.1f ms  (transfer included)\n"
               "  listing / parse               %7.2f     limit <= 2: %s\n\n",
-              kTracks, static_cast<double>(body.size()) / 1e6, parse, list, ratio,
+              kLongFolder, static_cast<double>(body.size()) / 1e6, parse, list, ratio,
               !whole ? "FAIL (tracks missing)" : ok ? "ok" : "FAIL");
   return ok ? 0 : 1;
 }
 
 // --- clicks ------------------------------------------------------------------
-
-// A relay on 127.0.0.1 makes loopback look like a distant network: each chunk,
-// either way, arrives one way's delay after it was sent (latency, not
-// bandwidth: chunks in flight overlap), and a new connection costs one more
-// round trip before its first byte, as a TCP handshake does.
-void pump(int from, int to, Clock::duration delay, Clock::time_point notBefore) {
-  std::deque<std::pair<Clock::time_point, std::string>> due;  // "": the sender closed
-  char buffer[64 * 1024];
-  for (bool open = true; open || !due.empty();) {
-    // Until the next chunk is due, to the nanosecond: milliseconds would add up.
-    const long long ns = due.empty() ? 0 : std::max<long long>(0, std::chrono::nanoseconds(
-                                               due.front().first - Clock::now()).count());
-    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    pollfd p{from, POLLIN, 0};
-    if (!open) {
-      std::this_thread::sleep_until(due.front().first);
-    } else if (::ppoll(&p, 1, due.empty() ? nullptr : &wait, nullptr) > 0) {
-      const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
-      open = n > 0;
-      due.emplace_back(std::max(Clock::now(), notBefore) + delay,
-                       std::string(buffer, open ? static_cast<size_t>(n) : 0));
-    }
-    for (; !due.empty() && due.front().first <= Clock::now(); due.pop_front()) {
-      const std::string &bytes = due.front().second;
-      if (bytes.empty()) ::shutdown(to, SHUT_WR);
-      for (size_t off = 0; off < bytes.size();) {
-        const ssize_t n = ::send(to, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) return;
-        off += static_cast<size_t>(n);
-      }
-    }
-  }
-}
-
-sockaddr_in loopback(int port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  return addr;
-}
-
-void relay(int client, int targetPort) {
-  const Clock::duration oneWay = kRoundTrip / 2;
-  const auto open = Clock::now() + 2 * oneWay;  // the handshake's round trip
-  const int upstream = ::socket(AF_INET, SOCK_STREAM, 0);
-  const sockaddr_in addr = loopback(targetPort);
-  const int one = 1;
-  ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  ::setsockopt(upstream, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (::connect(upstream, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0) {
-    std::thread back(pump, upstream, client, oneWay, Clock::time_point{});
-    pump(client, upstream, oneWay, open);
-    back.join();
-  }
-  ::close(upstream);
-  ::close(client);
-}
-
-std::atomic<int> g_connections{0};  // what the proxy accepted
-
-// The proxy's origin; its threads run until the process ends.
-std::string startDelayProxy(int targetPort) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = loopback(0);
-  socklen_t len = sizeof addr;
-  if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-      ::listen(listener, 64) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-    throw std::runtime_error("delay proxy: cannot listen");
-  }
-  std::thread([listener, targetPort] {
-    for (;;) {
-      const int client = ::accept(listener, nullptr, nullptr);
-      if (client < 0) continue;
-      ++g_connections;
-      std::thread(relay, client, targetPort).detach();
-    }
-  }).detach();
-  return "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-}
 
 // How the service is met: connections kept, the anchor's closed after every
 // answer, or kept while the plug-in saves a folder in the background.
@@ -268,12 +232,9 @@ constexpr const char *kSlowFolder = "bench-slow";
 constexpr size_t kSlowTracks = 100, kSlowBytes = 4 * kMiB;
 
 void serveSlowFolder(demo::Service &service) {
-  service.api("/vdj/tracks", [&service](const demo::Request &r, httplib::Response &res) {
-    if (r.http->get_param_value("genero") != kSlowFolder) return service.serveDefault(r, res);
-    json tracks = json::array();
-    for (size_t i = 0; i < kSlowTracks; ++i) tracks.push_back(listedTrack("slow-" + std::to_string(i), i));
-    res.set_content(json{{"tracks", tracks}}.dump(), "application/json");
-  });
+  json tracks = json::array();
+  for (size_t i = 0; i < kSlowTracks; ++i) tracks.push_back(listedTrack("slow-" + std::to_string(i), i));
+  serveFolder(service, kSlowFolder, json{{"tracks", tracks}}.dump());
   service.api("/download", [&service](const demo::Request &r, httplib::Response &res) {
     if (r.http->get_param_value("file").rfind("slow-", 0) != 0) return service.serveDefault(r, res);
     // 16 KiB every 20 ms: 800 KiB/s, about five seconds a track.
@@ -290,8 +251,9 @@ int clicks(const std::string &kind, Mode mode) {
   // The anchor: what a new connection per request costs.
   if (mode == Mode::Close) service.server().set_keep_alive_max_count(1);
   if (mode == Mode::Busy) serveSlowFolder(service);
-  const std::string origin = service.origin();
-  Home home(startDelayProxy(std::stoi(origin.substr(origin.rfind(':') + 1))), service);
+  // Loopback made to look like a distant network.
+  demo::Gateway distant(portOf(service), demo::Gateway::Mode::Relay, kRoundTrip);
+  Home home(distant.origin(), service);
   host::PluginHost host(TVOZ_MODULE_PATH);
   const std::string folder = service.catalogue().genres().at(0).id;
   const std::string track = service.catalogue().tracks().at(0).id;
@@ -335,7 +297,7 @@ int clicks(const std::string &kind, Mode mode) {
   // Only the plain figures are held to the limit; the others are beside them.
   const bool pass = mode != Mode::Keep || (trips[0] <= 1.2 && after <= 1.2);
   std::printf("  %-15s %-19s %6.2f %7.2f %7.2f %6d   %s\n", kind.c_str(), label, trips[0],
-              after, worst, g_connections.load(),
+              after, worst, static_cast<int>(distant.taken()),
               mode == Mode::Close ? "anchor" : mode == Mode::Busy ? "shown" : pass ? "ok" : "FAIL");
   return pass ? 0 : 1;
 }
@@ -502,36 +464,20 @@ int download() {
 // --- folder-save -----------------------------------------------------------
 
 int folderSave() {
-  constexpr size_t kTracks = 20000;
   constexpr int kRuns = 5;
   // Past this a single choice is not waited for: the figure is only "more".
   constexpr auto kGiveUp = std::chrono::seconds(30);
-  const std::string body = bigListing(kTracks);
   demo::Service service;
-  service.api("/vdj/tracks", [&body](const demo::Request &, httplib::Response &res) {
-    res.set_content(body, "application/json");
-  });
+  serveFolder(service, "salsa", bigListing(kLongFolder));
   Home home(service.origin(), service);
-  // Every track of the folder saved already: a small real file each, and the
-  // index that records them.
-  fs::create_directories(home.offline());
-  json index = json::object();
-  for (size_t i = 0; i < kTracks; ++i) {
-    const std::string id = "trk-" + std::to_string(i);
-    const std::string path = home.offline() + "/" + id + ".mp3";
-    std::ofstream(path) << "ID3";
-    index[id] = path;
-  }
-  std::ofstream(home.support() + "/Tornavoz-cache-index.json") << index.dump();
+  // Every track of the folder saved already.
+  std::map<std::string, json> saved;
+  for (size_t i = 0; i < kLongFolder; ++i) saved["trk-" + std::to_string(i)] = nullptr;
+  writeSaved(home, saved);
   host::PluginHost host(TVOZ_MODULE_PATH);
 
-  auto wall = [](const std::function<void()> &run) {
-    const auto start = Clock::now();
-    run();
-    return ms(Clock::now() - start);
-  };
   bool ok = true;
-  auto getFolder = [&] { ok = ok && tracksListed(host, "salsa") == kTracks; };
+  auto getFolder = [&] { ok = ok && tracksListed(host, "salsa") == kLongFolder; };
   getFolder();  // the connection and the allocator's first growth are not the folder's
   const long entry = entryOf(host.folderMenu("salsa"), "Guardar carpeta sin conexion");
   if (entry < 0) {
@@ -540,16 +486,16 @@ int folderSave() {
   }
   std::vector<double> listings, choices;
   for (int i = 0; i < kRuns && ok; ++i) {
-    listings.push_back(wall(getFolder));
+    listings.push_back(wallMs(getFolder));
     // The choice on a thread of this process, so that one that never ends
     // can be reported and left behind; the process then ends without it.
     auto choice = std::async(std::launch::async, [&] {
-      return wall([&] { ok = host.folderChoose("salsa", static_cast<unsigned long>(entry)) == 0 && ok; });
+      return wallMs([&] { ok = host.folderChoose("salsa", static_cast<unsigned long>(entry)) == 0 && ok; });
     });
     if (choice.wait_for(kGiveUp) != std::future_status::ready) {
       std::printf("Folder save: %zu tracks, all saved already\n"
                   "  the choice                    more than %lld s  limit <= 100 ms beyond the listing: FAIL\n\n",
-                  kTracks, static_cast<long long>(kGiveUp.count()));
+                  kLongFolder, static_cast<long long>(kGiveUp.count()));
       std::fflush(stdout);
       std::_Exit(1);
     }
@@ -561,10 +507,6 @@ int folderSave() {
     std::printf("Folder save: a run failed or queued tracks that were saved already\n\n");
     return 1;
   }
-  auto median = [](std::vector<double> v) {
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
-    return v[v.size() / 2];
-  };
   const double listing = median(listings), choice = median(choices), beyond = choice - listing;
   const bool pass = beyond <= 100;
   std::printf("Folder save: \"Guardar carpeta sin conexion\" on a folder of %zu tracks, all saved\n"
@@ -572,7 +514,205 @@ int folderSave() {
               "  GetFolder of the same folder  %7.1f ms\n"
               "  the choice                    %7.1f ms\n"
               "  the choice beyond the listing %7.1f ms  limit <= 100: %s\n\n",
-              kTracks, kRuns, listing, choice, beyond, pass ? "ok" : "FAIL");
+              kLongFolder, kRuns, listing, choice, beyond, pass ? "ok" : "FAIL");
+  return pass ? 0 : 1;
+}
+
+// --- dead-network ------------------------------------------------------------
+
+// The usual "no internet" at a venue, as the gateway plays it: a network that
+// takes connections and never answers, or one that drops them. Two tracks
+// are saved, so that the DJ still has something to play.
+int deadNetwork(demo::Gateway::Mode dead) {
+  constexpr int kClicks = 20;
+  constexpr auto kPace = std::chrono::milliseconds(100);  // between the later clicks
+  constexpr auto kPoll = std::chrono::milliseconds(200);  // while the service comes back
+  constexpr auto kGiveUp = std::chrono::seconds(90);
+  // When the service comes back, counted from the first click's answer (about
+  // when the plug-in found it gone and its probe began). Not at the moment a
+  // probe or a connection's retry goes out, which would measure luck: while
+  // the first probe waits in vain on the silent network, which the return
+  // cuts, so that the next probe finds it; and between two tries of the first
+  // probe's connection on the dropping one.
+  constexpr auto kAway = std::chrono::seconds(4);
+  const bool silent = dead == demo::Gateway::Mode::Silent;
+  const double firstLimit = silent ? 9 : 5, clickLimit = 50, backLimit = 35;
+  const char *label = silent ? "never answers" : "drops connections";
+
+  demo::Service service;
+  demo::Gateway gateway(portOf(service), dead);
+  Home home(gateway.origin(), service);
+  const demo::Catalogue &catalogue = service.catalogue();
+  const demo::Track &saved = catalogue.tracks().at(0), &notSaved = catalogue.tracks().at(2);
+  std::map<std::string, json> described;
+  for (const demo::Track *t : {&saved, &catalogue.tracks().at(1)}) {
+    described[t->id] = {{"title", t->title}, {"artist", t->artist}, {"remix", t->remix},
+                        {"genre", catalogue.genres().at(t->genre).name}, {"cover", ""},
+                        {"bpm", t->bpm}, {"video", false}, {"ext", "mp3"}, {"saved", 1}};
+  }
+  writeSaved(home, described);
+  const std::string savedUrl = "file://" + home.offline() + "/" + saved.id + ".mp3";
+  // The tree with the service (its folders, then the offline folder after
+  // them) and without it (the offline folder alone).
+  std::vector<std::string> serviceTree;
+  const json folders = catalogue.folders();
+  for (const auto &folder : folders.at("folders")) serviceTree.push_back(folder.at("id"));
+  serviceTree.push_back("@offline");
+  const std::vector<std::string> offlineTree = {"@offline"};
+
+  host::PluginHost host(TVOZ_MODULE_PATH);
+  auto tree = [&] {
+    std::vector<std::string> ids;
+    for (const auto &row : host.folders()) ids.push_back(row.id);
+    return ids;
+  };
+  // The later clicks, in turn; each says whether it got what the saved
+  // tracks give without the service.
+  const std::vector<std::function<bool()>> clicks = {
+      [&] { return tree() == offlineTree; },
+      [&] {
+        const auto found = host.search(saved.title.c_str());
+        return std::any_of(found.begin(), found.end(), [&](const host::TrackRow &r) { return r.id == saved.id; });
+      },
+      [&] { return host.play(saved.id.c_str()).url == savedUrl; },
+      [&] { return !host.play(notSaved.id.c_str()).url; }};
+
+  host.plugin();  // OnLoad: the update check goes out and meets the dead network
+  bool answered = true;
+  const double first = wallMs([&] { answered = tree() == offlineTree; }) / 1e3;
+  const auto returns = Clock::now() + kAway;
+  std::vector<double> later;
+  for (int i = 0; i < kClicks && answered; ++i) {
+    std::this_thread::sleep_for(kPace);
+    later.push_back(wallMs([&] { answered = clicks[static_cast<size_t>(i) % clicks.size()](); }));
+  }
+  if (!answered) {
+    std::printf("  %-18s a click did not answer from the saved tracks\n", label);
+    return 1;
+  }
+  // The service comes back: the gateway relays again, and closes what it held.
+  std::this_thread::sleep_until(returns);
+  const auto back = Clock::now();
+  gateway.set(demo::Gateway::Mode::Relay);
+  double returned = -1;
+  while (Clock::now() - back < kGiveUp) {
+    std::this_thread::sleep_for(kPoll);
+    if (tree() == serviceTree) {
+      returned = ms(Clock::now() - back) / 1e3;
+      break;
+    }
+  }
+  const double mean = std::accumulate(later.begin(), later.end(), 0.0) / static_cast<double>(later.size());
+  const double slowest = *std::max_element(later.begin(), later.end());
+  const bool pass = first <= firstLimit && slowest <= clickLimit && returned >= 0 && returned <= backLimit;
+  char backText[32] = "never";
+  if (returned >= 0) std::snprintf(backText, sizeof backText, "%.1f s", returned);
+  std::printf("  %-18s %7.2f s %7.2f ms %7.2f ms %8s   %s\n", label, first, mean, slowest,
+              backText, pass ? "ok" : "FAIL");
+  return pass ? 0 : 1;
+}
+
+// --- queue-click -------------------------------------------------------------
+
+// Whether the service still holds the downloads: each is a trickle that
+// keeps the save worker in its first transfer until the bench lets go.
+std::atomic<bool> g_holdDownloads{true};
+
+int queueClick() {
+  constexpr int kRuns = 5;
+  // A DJ's pace, over which the plug-in rewrites the queue file more than once.
+  constexpr auto kPace = std::chrono::milliseconds(250);
+  demo::Service service;
+  serveFolder(service, "salsa", bigListing(kLongFolder));
+  service.api("/download", [](const demo::Request &, httplib::Response &res) {
+    res.set_content_provider(1024 * kMiB, "audio/mpeg", [](size_t, size_t, httplib::DataSink &sink) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      return g_holdDownloads && sink.write("a", 1);
+    });
+  });
+  Home home(service.origin(), service);
+  host::PluginHost host(TVOZ_MODULE_PATH);
+  std::string failed;  // the step that went wrong, for the report
+
+  // The DJ opens the folder, then saves it from its menu.
+  double choice = 0;
+  const double listing = wallMs([&] {
+    if (tracksListed(host, "salsa") != kLongFolder) failed = "the folder did not list every track";
+  });
+  const long save = entryOf(host.folderMenu("salsa"), "Guardar carpeta sin conexion");
+  if (failed.empty() && save < 0) failed = "the folder menu has no \"Guardar carpeta sin conexion\"";
+  if (failed.empty()) {
+    choice = wallMs([&] { host.folderChoose("salsa", static_cast<unsigned long>(save)); });
+    if (!service.waitFor(kApi + "/download", 1)) failed = "the worker never started a download";
+  }
+  // The queue as the plug-in keeps it, for the figure beside the clicks.
+  const std::string queueFile = home.support() + "/Tornavoz-save-queue.json";
+  for (const auto end = Clock::now() + std::chrono::seconds(10); failed.empty() && !fs::exists(queueFile);
+       std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+    if (Clock::now() > end) failed = "the queue file was never written";
+  }
+  std::error_code e;
+  const double queueMB = static_cast<double>(fs::file_size(queueFile, e)) / 1e6;
+
+  // Clicks that change the queue: one track cancelled from its menu, one
+  // more (of another folder) queued from its own. Each menu is a click of
+  // its own, outside the timing; the next menu says whether the choice took.
+  const std::string genre = service.catalogue().genres().at(0).id;
+  const auto others = host.open(genre.c_str());
+  const char *kCancel = "Cancelar guardado sin conexion", *kSave = "Guardar para tocar sin internet";
+  std::vector<double> menus, cancels, saves;
+  // The queue file's rewrites seen meanwhile: the plug-in's writer at work.
+  auto stamp = fs::last_write_time(queueFile, e);
+  int rewrites = 0;
+  auto change = [&](const std::string &id, const char *from, const char *to, std::vector<double> &times) {
+    if (!failed.empty()) return;
+    std::this_thread::sleep_for(kPace);
+    const auto now = fs::last_write_time(queueFile, e);
+    rewrites += now != stamp;
+    stamp = now;
+    std::vector<std::string> labels;
+    menus.push_back(wallMs([&] { labels = host.menu(id.c_str()); }));
+    if (labels.empty() || labels.back() != from) {
+      failed = "the menu of " + id + " did not end with \"" + from + "\"";
+      return;
+    }
+    times.push_back(wallMs([&] { host.choose(id.c_str(), labels.size() - 1); }));
+    const auto after = host.menu(id.c_str());
+    if (after.empty() || after.back() != to) {
+      failed = "choosing \"" + std::string(from) + "\" for " + id + " did not take";
+    }
+  };
+  for (int i = 0; i < kRuns && failed.empty(); ++i) {
+    // trk-0 is the one downloading; the others wait in the queue.
+    change("trk-" + std::to_string(1 + i), kCancel, kSave, cancels);
+    if (static_cast<size_t>(i) >= others.size() || !others[static_cast<size_t>(i)].id) {
+      failed = "too few tracks in " + genre;
+    } else {
+      change(*others[static_cast<size_t>(i)].id, kSave, kCancel, saves);
+    }
+  }
+  g_holdDownloads = false;
+  if (!failed.empty()) {
+    std::printf("Queue click: a run failed: %s\n\n", failed.c_str());
+    return 1;
+  }
+  const double cancel = median(cancels), queued = median(saves);
+  const bool pass = cancel < 50 && queued < 50;
+  std::printf("Queue click: a folder of %zu tracks queued for saving (queue file %.1f MB), its\n"
+              "first download held by the service; medians of %d, wall time\n",
+              kLongFolder, queueMB, kRuns);
+  auto row = [](const std::string &what, double figure, const std::vector<double> &all) {
+    std::printf("  %-40s %9.3f ms", what.c_str(), figure);
+    if (!all.empty()) std::printf("  (slowest %.3f)", *std::max_element(all.begin(), all.end()));
+    std::printf("\n");
+  };
+  row("GetFolder of the folder", listing, {});
+  row("\"Guardar carpeta sin conexion\", once", choice, {});
+  row("a track's menu", median(menus), menus);
+  row("\"" + std::string(kCancel) + "\"", cancel, cancels);
+  row("\"" + std::string(kSave) + "\"", queued, saves);
+  std::printf("  rewrites of the queue file seen meanwhile: %d\n"
+              "  limit < 50 ms for either choice: %s\n\n", rewrites, pass ? "ok" : "FAIL");
   return pass ? 0 : 1;
 }
 
@@ -585,7 +725,22 @@ bool runChild(const std::string &args) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool deadNetworks() {
+  std::printf("Dead network: the service behind a gateway that never answers or drops\n"
+              "connections, signed in, two tracks saved; the first tree click right after\n"
+              "loading, then 20 mixed clicks (tree, search, a saved and an unsaved track\n"
+              "played); back: from the service's return, 4 s after the first click, to the\n"
+              "first click with its tree\n"
+              "  %-18s %9s %10s %10s %8s\n", "network", "first", "mean", "slowest", "back");
+  bool ok = runChild("--dead-network silent");
+  ok = runChild("--dead-network drop") && ok;
+  std::printf("  limits: first <= 9 s (never answers), <= 5 s (drops); every later click\n"
+              "  <= 50 ms; back <= 35 s: %s\n\n", ok ? "ok" : "FAIL");
+  return ok;
+}
+
 bool measure(const std::string &name) {
+  if (name == "dead-network") return deadNetworks();
   if (name != "clicks") return runChild("--" + name);
   std::printf("Clicks through a delay proxy (%d ms round trip, one more per new connection),\n"
               "20 of each kind, the first right after loading (\"saving\": after a folder save\n"
@@ -611,6 +766,10 @@ int main(int argc, char **argv) {
     if (args.size() == 1 && args[0] == "--listing") return listing();
     if (args.size() == 1 && args[0] == "--download") return download();
     if (args.size() == 1 && args[0] == "--folder-save") return folderSave();
+    if (args.size() == 1 && args[0] == "--queue-click") return queueClick();
+    if (args.size() == 2 && args[0] == "--dead-network") {
+      return deadNetwork(args[1] == "drop" ? demo::Gateway::Mode::Drop : demo::Gateway::Mode::Silent);
+    }
     if (args.size() == 3 && args[0] == "--clicks") {
       const Mode mode = args[2] == "close" ? Mode::Close : args[2] == "busy" ? Mode::Busy : Mode::Keep;
       return clicks(args[1], mode);
@@ -619,11 +778,13 @@ int main(int argc, char **argv) {
     std::printf("tvoz-bench: %s\n", e.what());
     return 2;
   }
-  const std::vector<std::string> all = {"listing", "clicks", "download", "folder-save"};
+  const std::vector<std::string> all = {"listing", "clicks", "download", "folder-save",
+                                        "queue-click", "dead-network"};
   const std::vector<std::string> names = args.empty() ? all : args;
   for (const auto &n : names) {
     if (std::find(all.begin(), all.end(), n) == all.end()) {
-      std::fprintf(stderr, "usage: tvoz-bench [listing] [clicks] [download] [folder-save]\n");
+      std::fprintf(stderr, "usage: tvoz-bench [listing] [clicks] [download] [folder-save]"
+                           " [queue-click] [dead-network]\n");
       return 2;
     }
   }

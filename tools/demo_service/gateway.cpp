@@ -3,21 +3,27 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace demo {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int kBacklog = 64;
 
@@ -37,23 +43,42 @@ int connectTo(int port) {
   return -1;
 }
 
-// Copies bytes both ways until either side closes or fails.
-void pumpBoth(int a, int b) {
+// Copies bytes one way until the sender closes (passed on as a half close)
+// or either side fails. Each chunk goes on `delay` after it came, and none
+// before `notBefore`.
+void pump(int from, int to, Clock::duration delay, Clock::time_point notBefore) {
+  std::deque<std::pair<Clock::time_point, std::string>> due;  // "": the sender closed
   char buffer[64 * 1024];
-  pollfd fds[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
-  for (;;) {
-    if (::poll(fds, 2, -1) < 0) return;
-    for (int i = 0; i < 2; ++i) {
-      if (!fds[i].revents) continue;
-      const ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
-      if (n <= 0) return;
-      for (ssize_t off = 0; off < n;) {
-        const ssize_t sent = ::send(fds[1 - i].fd, buffer + off, static_cast<size_t>(n - off), MSG_NOSIGNAL);
-        if (sent <= 0) return;
-        off += sent;
+  for (bool open = true; open || !due.empty();) {
+    // Until the next chunk is due, to the nanosecond: milliseconds would add up.
+    const long long ns = due.empty() ? 0 : std::max<long long>(0, std::chrono::nanoseconds(
+                                               due.front().first - Clock::now()).count());
+    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    pollfd p{from, POLLIN, 0};
+    if (!open) {
+      std::this_thread::sleep_until(due.front().first);
+    } else if (::ppoll(&p, 1, due.empty() ? nullptr : &wait, nullptr) > 0) {
+      const ssize_t n = ::recv(from, buffer, sizeof buffer, 0);
+      open = n > 0;
+      due.emplace_back(std::max(Clock::now(), notBefore) + delay,
+                       std::string(buffer, open ? static_cast<size_t>(n) : 0));
+    }
+    for (; !due.empty() && due.front().first <= Clock::now(); due.pop_front()) {
+      const std::string &bytes = due.front().second;
+      if (bytes.empty()) ::shutdown(to, SHUT_WR);
+      for (size_t off = 0; off < bytes.size();) {
+        const ssize_t n = ::send(to, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        off += static_cast<size_t>(n);
       }
     }
   }
+}
+
+// A relay holds nothing back: small requests go out as they are written.
+void sendAtOnce(int fd) {
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
 }  // namespace
@@ -61,6 +86,7 @@ void pumpBoth(int a, int b) {
 struct Gateway::State {
   std::mutex mutex;
   int listener = -1, port = 0, target = 0;
+  Clock::duration roundTrip{};
   int wake[2] = {-1, -1};  // a byte here makes the accepting thread look at the mode again
   Mode mode = Mode::Relay;
   bool stopped = false;
@@ -81,22 +107,30 @@ struct Gateway::State {
     ::close(fd);
   }
   void relay(int client) {
+    const auto open = Clock::now() + roundTrip;  // the handshake
     const int upstream = connectTo(target);
     if (upstream >= 0) {
       {
         std::lock_guard<std::mutex> lock(mutex);
         relayed.insert(upstream);
       }
-      pumpBoth(client, upstream);
+      sendAtOnce(client);
+      sendAtOnce(upstream);
+      const Clock::duration oneWay = roundTrip / 2;
+      std::thread back(pump, upstream, client, oneWay, Clock::time_point{});
+      pump(client, upstream, oneWay, open);
+      back.join();
       closeRelayed(upstream);
     }
     closeRelayed(client);
   }
 };
 
-Gateway::Gateway(int targetPort, Mode mode) : state_(std::make_shared<State>()) {
+Gateway::Gateway(int targetPort, Mode mode, std::chrono::milliseconds roundTrip)
+    : state_(std::make_shared<State>()) {
   State &s = *state_;
   s.target = targetPort;
+  s.roundTrip = roundTrip;
   s.listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   sockaddr_in addr = loopback(0);
   socklen_t len = sizeof addr;

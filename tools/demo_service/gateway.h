@@ -1,6 +1,10 @@
 // A port on 127.0.0.1 between the plug-in and the demo service that plays the
 // networks a DJ meets at a venue:
-//   Relay   every byte passes both ways: the service is there;
+//   Relay   every byte passes both ways: the service is there; given a round
+//           trip, as far away as that: each chunk arrives half of it after
+//           it was sent, either way (latency, not bandwidth: chunks in
+//           flight overlap), and a new connection's first byte waits one
+//           round trip more, the handshake that loopback does not pay;
 //   Silent  connections are taken and never answered: Wi-Fi without upstream,
 //           a captive network, a service that hangs;
 //   Drop    no connection is taken at all: the port's accept queue is full,
@@ -22,7 +26,7 @@ class Gateway {
  public:
   enum class Mode { Relay, Silent, Drop, Reset };
 
-  Gateway(int targetPort, Mode mode);
+  Gateway(int targetPort, Mode mode, std::chrono::milliseconds roundTrip = std::chrono::milliseconds(0));
   ~Gateway();
   Gateway(const Gateway &) = delete;
   Gateway &operator=(const Gateway &) = delete;
