@@ -15,7 +15,9 @@
 //
 // WinHTTP's time-outs hold for one step (resolve, connect, one read), not for
 // a whole transfer; each step is given what is left of the transfer's limit,
-// so the whole never runs past it.
+// so the whole never runs past it. A request the host waits for has shorter
+// budgets besides (http.h), which WinHTTP can only hold step by step: see
+// exchange().
 //
 // A download may be cancelled from another thread. Between steps the flag is
 // simply looked at; a wait for bytes is ended by closing the request handle,
@@ -46,9 +48,6 @@ namespace tvoz {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// libcurl's default limit, which a transfer's time limit cuts shorter anyway.
-constexpr int kMaxRedirects = 30;
 
 struct InternetCloser {
   void operator()(HINTERNET h) const { ::WinHttpCloseHandle(h); }
@@ -211,20 +210,24 @@ struct Plan {
   bool followRedirects = true;
   Clock::time_point deadline = Clock::time_point::max();
   int stallMs = 0;                // 0: none
-  std::wstring range;             // a Range header's value; empty: the whole answer
+  int connectMs = 0;              // the name lookup, and the connection, each; 0: as any step
+  Resume resume;                  // from 0: the whole answer
   CancelWatch *cancel = nullptr;  // set when the transfer may be cancelled
 };
 
 bool cancelled(const Plan &plan) { return plan.cancel && plan.cancel->cancelled(); }
 
 // A call on `request` that may wait, made interruptible by the plan's cancel.
+// GetLastError() afterwards is still the call's own.
 template <class Call>
 bool waitOn(HINTERNET request, const Plan &plan, Call &&call) {
   if (cancelled(plan)) return false;
   if (!plan.cancel) return call();
   plan.cancel->enter(request);
   const bool ok = call();
+  const DWORD error = ::GetLastError();
   plan.cancel->leave();
+  ::SetLastError(error);
   return ok && !cancelled(plan);
 }
 
@@ -244,6 +247,11 @@ struct Response {
   Internet connection;
   Internet request;  // ready for its body to be read
   int64_t status = 0;
+  FirstHop firstHop;
+  // Why the last exchange got no answer, once its request was on its way:
+  // WinHTTP's error, and how long it had waited since the request went.
+  DWORD error = 0;
+  Clock::duration waited{};
 };
 
 std::optional<std::wstring> header(HINTERNET request, DWORD which) {
@@ -260,11 +268,26 @@ std::optional<std::wstring> header(HINTERNET request, DWORD which) {
   return value;
 }
 
+// Bounds the next wait for the service's bytes: each piece of them, and all
+// of an answer's headers where Windows has that limit (Vista on). Wine reads
+// the headers inside WinHttpSendRequest already, under the second.
+bool limitReceive(HINTERNET request, DWORD ms) {
+  ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof ms);
+  return ms > 0 && ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms);
+}
+
+// Content-Length as libcurl reads it; -1 when the answer has none.
+int64_t contentLength(HINTERNET request) {
+  auto length = header(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  return length ? std::wcstoll(length->c_str(), nullptr, 10) : -1;
+}
+
 // One request and its response headers on `target`; false when no response
-// came.
+// came, and then `out.error` says why once the request was on its way.
 bool exchange(const Target &target, const Plan &plan, bool withBearer, Response &out) {
   if (plan.cancel) plan.cancel->drop(out.request);
   out.request.reset();
+  out.error = 0;
   out.connection.reset(::WinHttpConnect(session(), target.host.c_str(), target.port, 0));
   if (!out.connection) return false;
   const wchar_t *method = plan.form ? L"POST" : L"GET";
@@ -284,7 +307,12 @@ bool exchange(const Target &target, const Plan &plan, bool withBearer, Response 
   std::wstring headers;
   if (plan.userAgent) headers += L"User-Agent: " + widen(kUserAgent) + L"\r\n";
   if (withBearer) headers += L"Authorization: Bearer " + widen(plan.token) + L"\r\n";
-  if (!plan.range.empty()) headers += L"Range: " + plan.range + L"\r\n";
+  if (plan.resume.from > 0) {
+    headers += L"Range: bytes=" + std::to_wstring(plan.resume.from) + L"-\r\n";
+    if (!plan.resume.validator.empty()) {
+      headers += L"If-Range: " + widen(plan.resume.validator) + L"\r\n";
+    }
+  }
   // As libcurl sends a form: the body up to its first NUL.
   DWORD bodyBytes = 0;
   if (plan.form) {
@@ -293,29 +321,38 @@ bool exchange(const Target &target, const Plan &plan, bool withBearer, Response 
   }
 
   // Resolving, connecting and sending happen inside WinHttpSendRequest, each
-  // with what was left when it began; waiting for the answer's headers gets
-  // what is left after that.
+  // with its own time-out, set from what was left when it began; waiting for
+  // the answer's headers gets what is left after that. WinHTTP bounds the
+  // name lookup and the connection apart, not together as libcurl does, and
+  // puts the TLS handshake under the send and receive time-outs. Each of the
+  // first two gets the whole connection budget: where the network works a
+  // lookup takes a moment, and where it does not the connection is never
+  // tried, so a click pays for one of them, not both. The handshake and the
+  // request get the silence, as every wait for the service's bytes does. So a
+  // port that drops connections costs a click the connection budget, and one
+  // that takes them and never answers costs it the silence, as with libcurl.
+  const auto sending = Clock::now();
+  auto failed = [&out, sending] {
+    out.error = ::GetLastError();
+    out.waited = Clock::now() - sending;
+    return false;
+  };
   const int ms = stepMs(plan);
-  if (ms == 0 || !::WinHttpSetTimeouts(request, ms, ms, ms, ms) ||
-      !waitOn(request, plan, [&] {
+  const int connectMs = plan.connectMs > 0 ? std::min(plan.connectMs, ms) : ms;
+  if (ms == 0) ::SetLastError(ERROR_WINHTTP_TIMEOUT);  // the transfer's time is up
+  if (ms == 0 || !::WinHttpSetTimeouts(request, connectMs, connectMs, ms, ms) ||
+      !limitReceive(request, static_cast<DWORD>(ms)) || !waitOn(request, plan, [&] {
         return ::WinHttpSendRequest(
                    request, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                    static_cast<DWORD>(headers.size()),
                    plan.form ? const_cast<char *>(plan.form->c_str()) : WINHTTP_NO_REQUEST_DATA,
                    bodyBytes, bodyBytes, 0) != FALSE;
       })) {
-    return false;
+    return failed();
   }
-  DWORD left = static_cast<DWORD>(stepMs(plan));
-  if (left == 0 ||
-      !::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &left, sizeof left)) {
-    return false;
-  }
-  // The limit on all the headers, where Windows has it (Vista on); the
-  // receive time-out above bounds each piece of them anyway.
-  ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &left, sizeof left);
-  if (!waitOn(request, plan, [&] { return ::WinHttpReceiveResponse(request, nullptr) != FALSE; })) {
-    return false;
+  if (!limitReceive(request, static_cast<DWORD>(stepMs(plan))) ||
+      !waitOn(request, plan, [&] { return ::WinHttpReceiveResponse(request, nullptr) != FALSE; })) {
+    return failed();
   }
   DWORD status = 0, size = sizeof status;
   if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -327,16 +364,35 @@ bool exchange(const Target &target, const Plan &plan, bool withBearer, Response 
   return true;
 }
 
+// Why a request that went out got no status line, in a few words; those the
+// libcurl transport uses where WinHTTP tells the same.
+std::string failureOf(const Response &response) {
+  switch (response.error) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      return "nombre no resuelto";
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+      return "sin conexión";
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT: {  // Wine passes the socket's own on
+      // Which time-out ran out cannot be told from the error, nor from the
+      // call that failed (Wine waits for the answer's headers inside
+      // WinHttpSendRequest, Windows after it); how long it waited says it.
+      using std::chrono::milliseconds;
+      const auto ms = std::chrono::duration_cast<milliseconds>(response.waited).count();
+      return "sin respuesta en " + std::to_string((ms + 500) / 1000) + " s";
+    }
+    default:
+      return "error " + std::to_string(response.error) + " de WinHTTP";
+  }
+}
+
 // Reads the body to its end into `sink`; false when the transfer broke off,
 // ran out of time or the sink refused more.
 template <class Sink>
 bool readBody(HINTERNET request, const Plan &plan, Sink &&sink) {
   std::vector<char> buffer(64 * 1024);
   for (;;) {
-    DWORD ms = static_cast<DWORD>(stepMs(plan));
-    if (ms == 0 || !::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms)) {
-      return false;
-    }
+    if (!limitReceive(request, static_cast<DWORD>(stepMs(plan)))) return false;
     // Waits for some bytes, not for a whole buffer, so that the time left is
     // looked at again as each piece arrives. None available is the end, which
     // the read of nothing then confirms: only a body read to its end lets
@@ -369,11 +425,18 @@ bool send(const std::string &url, const Plan &plan, Response &out) {
     // The token travels only to the origin it was given for, as libcurl
     // keeps it.
     const bool bearer = !plan.token.empty() && target->origin() == first->origin();
-    if (!exchange(*target, plan, bearer, out)) return false;
+    const bool answered = exchange(*target, plan, bearer, out);
+    if (hop == 0) {
+      out.firstHop.answered = answered;
+      if (!answered && out.error != 0 && !cancelled(plan)) out.firstHop.failure = failureOf(out);
+    }
+    if (!answered) return false;
     if (!plan.followRedirects || !isRedirect(static_cast<DWORD>(out.status))) return true;
     auto location = header(out.request.get(), WINHTTP_QUERY_LOCATION);
     if (!location) return true;  // a 3xx without a place to go is the answer
-    // Read to its end, the redirect's own body lets WinHTTP keep the connection.
+    // One redirect past the limit ends the request, its status the redirect's,
+    // as libcurl ends it. Read to its end, the redirect's own body lets
+    // WinHTTP keep the connection.
     if (hop == kMaxRedirects ||
         !readBody(out.request.get(), plan, [](const char *, size_t) { return true; })) {
       return false;
@@ -388,10 +451,12 @@ bool send(const std::string &url, const Plan &plan, Response &out) {
 HttpResult inMemory(const std::string &url, const Plan &plan) {
   HttpResult result;
   Response response;
-  if (!session() || !send(url, plan, response)) return result;
+  if (!session()) return result;
+  const bool sent = send(url, plan, response);
+  result.firstHop = std::move(response.firstHop);
+  if (!sent) return result;
   // An answer announced larger than the ceiling is refused before a byte of it is read.
-  auto length = header(response.request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
-  if (length && std::wcstoull(length->c_str(), nullptr, 10) > kMaxAnswerBytes) return result;
+  if (contentLength(response.request.get()) > static_cast<int64_t>(kMaxAnswerBytes)) return result;
   std::string &body = result.body;
   const bool whole = readBody(response.request.get(), plan, [&body](const char *data, size_t n) {
     if (body.size() + n > kMaxAnswerBytes) {
@@ -405,46 +470,50 @@ HttpResult inMemory(const std::string &url, const Plan &plan) {
   return result;
 }
 
-// "bytes <first>-<last>/<length>": the first byte's offset, or -1.
-int64_t rangeStart(HINTERNET request) {
-  auto range = header(request, WINHTTP_QUERY_CONTENT_RANGE);
-  if (!range) return -1;
-  std::wstring value = *range;
-  const size_t start = value.find_first_not_of(L' ');
-  if (start == std::wstring::npos || value.compare(start, 6, L"bytes ") != 0) return -1;
-  const wchar_t *digits = value.c_str() + start + 6;
-  wchar_t *end = nullptr;
-  const unsigned long long first = std::wcstoull(digits, &end, 10);
-  if (end == digits || *end != L'-' || first > static_cast<unsigned long long>(INT64_MAX)) {
-    return -1;
+// The last answer's headers, as a Transfer describes them.
+void describe(HINTERNET request, Transfer &transfer) {
+  auto text = [request](DWORD which) { return narrow(header(request, which).value_or(L"")); };
+  transfer.length = contentLength(request);
+  if (transfer.status == 206) {
+    const ContentRange range = readContentRange(text(WINHTTP_QUERY_CONTENT_RANGE));
+    transfer.rangeStart = range.start;
+    transfer.rangeTotal = range.total;
   }
-  return static_cast<int64_t>(first);
+  transfer.validator = validatorOf(text(WINHTTP_QUERY_ETAG), text(WINHTTP_QUERY_LAST_MODIFIED));
+  transfer.webPage = isWebPage(text(WINHTTP_QUERY_CONTENT_TYPE));
+}
+
+// A request the host waits for, with the budgets http.h gives it.
+Plan awaited() {
+  Plan plan;
+  plan.deadline = Clock::now() + std::chrono::seconds(kRequestSeconds);
+  plan.stallMs = static_cast<int>(kSilenceSeconds * 1000);
+  plan.connectMs = static_cast<int>(kConnectSeconds * 1000);
+  return plan;
 }
 
 }  // namespace
 
 HttpResult httpGetWithToken(const std::string &url, const std::string &token) {
-  Plan plan;
+  Plan plan = awaited();
   plan.token = token;
-  plan.deadline = Clock::now() + std::chrono::seconds(kRequestSeconds);
   return inMemory(withToken(url, token), plan);
 }
 
 HttpResult httpPostForm(const std::string &url, const std::string &body) {
-  Plan plan;
+  Plan plan = awaited();
   plan.form = &body;
   plan.followRedirects = false;
-  plan.deadline = Clock::now() + std::chrono::seconds(kRequestSeconds);
   return inMemory(url, plan);
 }
 
 Transfer httpDownload(const std::string &url, const std::string &token, const ByteSink &sink,
-                      const TransferLimit &limit, int64_t from) {
+                      const TransferLimit &limit, const Resume &resume) {
   Transfer result;
   Plan plan;
   plan.userAgent = false;
   plan.token = token;
-  if (from > 0) plan.range = L"bytes=" + std::to_wstring(from) + L"-";
+  plan.resume = resume;
   if (limit.totalSeconds > 0)
     plan.deadline = Clock::now() + std::chrono::seconds(limit.totalSeconds);
   if (limit.stallSeconds > 0) {
@@ -466,8 +535,9 @@ Transfer httpDownload(const std::string &url, const std::string &token, const By
   } ending{watch.get(), response};
   const bool sent = send(url, plan, response);
   result.status = response.status;
-  if (sent && response.status == 206) result.rangeStart = rangeStart(response.request.get());
+  result.firstHop = std::move(response.firstHop);
   if (sent) {
+    describe(response.request.get(), result);
     result.completed = readBody(response.request.get(), plan, [&sink](const char *data, size_t n) {
       try {
         return sink(data, n);

@@ -7,12 +7,15 @@
 //                                 origin, which refuses any bearer header
 //   tracks?genero=tvoz-stall      one track; its download sends 4 bytes, then
 //                                 nothing for minutes, unless the rest is asked
-//                                 for
+//                                 for with If-Range naming the first answer's ETag
+//   tracks?genero=tvoz-hops-N     N redirects, then a listing of one track
 //   tracks?genero=tvoz-big-fits   a listing of exactly 64 MiB, its size
 //   unannounced tracks?genero=tvoz-big-over   the same, one byte more POST
 //   oauth/token, code relay-code   307 to the other origin
-// Its first line on stdout is "listening ORIGIN"; requests are logged on
-// stderr; SIGTERM ends it.
+// Beside it, two ports of a venue's dead network (demo::Gateway with nothing
+// behind it): one takes connections and never answers, one drops them.
+// Its first lines on stdout are "listening ORIGIN", "silent ORIGIN" and
+// "dropping ORIGIN"; requests are logged on stderr; SIGTERM ends it.
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +25,7 @@
 #include <memory>
 #include <thread>
 
+#include "tools/demo_service/gateway.h"
 #include "tools/demo_service/routes.h"
 #include "tools/demo_service/service.h"
 
@@ -42,7 +46,9 @@ int main() {
        });
   a.api("/vdj/tracks", [&](const demo::Request &r, httplib::Response &res) {
     const std::string genre = r.http->get_param_value("genero");
-    if (genre == "tvoz-con" || genre == "tvoz-stall") {
+    const int hops = genre.rfind("tvoz-hops-", 0) == 0 ? std::stoi(genre.substr(10)) : 0;
+    if (hops > 0) return res.set_redirect("?genero=tvoz-hops-" + std::to_string(hops - 1));
+    if (genre == "tvoz-con" || genre == "tvoz-stall" || genre == "tvoz-hops-0") {
       const std::string title = genre == "tvoz-con" ? "CON" : "Lento";
       return res.set_content(
           "{\"tracks\":[{\"id\":\"" + genre + "\",\"title\":\"" + title + "\",\"ext\":\"wav\"}]}",
@@ -65,6 +71,9 @@ int main() {
       return bearer ? res.set_redirect(b.origin() + r.target) : (void)(res.status = 401);
     }
     if (file != "tvoz-stall") return a.serveDefault(r, res);
+    res.set_header("ETag", "\"lento-1\"");
+    if (r.hasHeader("Range") && r.header("If-Range") != "\"lento-1\"")
+      return (void)(res.status = 412);
     // httplib serves a Range by starting the provider at its first byte.
     res.set_content_provider(100000, "audio/wav",
                              [](size_t at, size_t size, httplib::DataSink &sink) {
@@ -74,7 +83,9 @@ int main() {
                                return false;
                              });
   });
-  std::printf("listening %s\n", a.origin().c_str());
+  demo::Gateway silent(0, demo::Gateway::Mode::Silent), dropping(0, demo::Gateway::Mode::Drop);
+  std::printf("listening %s\nsilent %s\ndropping %s\n", a.origin().c_str(), silent.origin().c_str(),
+              dropping.origin().c_str());
   std::fflush(stdout);
   for (;;) pause();
 }
