@@ -7,7 +7,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_set>
 
 #include "core/json_fields.h"
@@ -29,8 +28,9 @@ using std::chrono::milliseconds;
 // more before it fails for good. Nothing else counts: a network or a service
 // that is down for now only delays the save.
 constexpr int kFaultRetries = 3;
-// The queue file is rewritten at most this often; a stale file costs
-// nothing, since a track saved meanwhile is skipped.
+// As tracks end one after another the queue file is rewritten at most this
+// often; a stale file costs nothing, since a track saved meanwhile is
+// skipped. A change the host made is written at once.
 constexpr auto kPersistEvery = std::chrono::seconds(1);
 // While the service is unreachable the worker looks again this often, so
 // that a cancellation or an origin changed meanwhile is seen.
@@ -65,6 +65,8 @@ struct Queue {
   size_t total = 0, ended = 0;          // since nothing was left to save
   uint64_t version = 0;                 // changes of what is still to save
   uint64_t fileVersion = 0;             // the change the queue file shows
+  bool urgent = false;                  // a change the host made waits to be written
+  std::vector<std::string> afterWrite;  // log lines to write once the file shows their change
   std::vector<milliseconds> delays = {std::chrono::seconds(5), std::chrono::seconds(30),
                                       std::chrono::seconds(120)};
   // Held while a finished download is recorded, so that a cancellation
@@ -124,9 +126,17 @@ void persist(const std::vector<Track> &tracks) {
   if (auto text = dumpCompact(list)) writeFileAtomic(saveQueuePath(), *text, false);
 }
 
-// The writer's thread: every change reaches the file about a second later
-// at most, written here rather than on the host's thread or the worker's,
-// which may be inside a transfer.
+void logAll(const std::vector<std::string> &lines) {
+  for (const auto &line : lines) {
+    if (!line.empty()) logLine(line);
+  }
+}
+
+// The writer's thread: every change reaches the file, written here rather
+// than on the host's thread or the worker's, which may be inside a transfer.
+// A cancellation's lines are logged after the file shows it, so that a host
+// that quits once the DJ (or a test) has read them never brings the
+// cancelled tracks back at its next load.
 void writeQueueFile() {
   Queue &q = queue();
   std::unique_lock<std::mutex> lock(q.mutex);
@@ -134,28 +144,40 @@ void writeQueueFile() {
     q.changed.wait(lock, [&q] { return q.version != q.fileVersion; });
     const uint64_t version = q.version;
     const std::vector<Track> tracks = snapshotLocked(q);
+    std::vector<std::string> lines;
+    lines.swap(q.afterWrite);
+    q.urgent = false;
     lock.unlock();
     persist(tracks);
-    std::this_thread::sleep_for(kPersistEvery);  // later changes are written together
+    logAll(lines);
     lock.lock();
     q.fileVersion = version;
+    q.changed.wait_for(lock, kPersistEvery, [&q] { return q.urgent; });
   }
 }
 
-// A change of what is still to save, for the writer; caller holds the
-// queue's mutex. True when the writer must be started.
-bool changedLocked(Queue &q) {
+// A change of what is still to save, for the writer, urgent when the host
+// made it; caller holds the queue's mutex. True when the writer must be
+// started.
+bool changedLocked(Queue &q, bool urgent) {
   ++q.version;
+  q.urgent = q.urgent || urgent;
   q.changed.notify_all();
   if (q.writing) return false;
   return q.writing = true;
 }
 
 void startWriter(bool start) {
-  if (start && !startThread(writeQueueFile)) {
+  if (!start || startThread(writeQueueFile)) return;
+  // No thread to be had: the next change tries again, and the lines waiting
+  // for the file are said now.
+  std::vector<std::string> lines;
+  {
     std::lock_guard<std::mutex> lock(queue().mutex);
-    queue().writing = false;  // no thread to be had: the next change tries again
+    queue().writing = false;
+    lines.swap(queue().afterWrite);
   }
+  logAll(lines);
 }
 
 // ---- accounting ----
@@ -181,12 +203,6 @@ std::string endLocked(Queue &q, const Item &item, bool saved, bool eraseId = tru
 // nothing is left; caller holds the queue's mutex.
 void idleLocked(Queue &q) {
   if (q.items.empty() && !q.current) q.total = q.ended = 0;
-}
-
-void logAll(const std::vector<std::string> &lines) {
-  for (const auto &line : lines) {
-    if (!line.empty()) logLine(line);
-  }
 }
 
 // ---- the worker ----
@@ -289,7 +305,7 @@ void work() {
       batchLine = endLocked(q, item, outcome.ended == Ended::Saved, /*eraseId=*/!cancelled);
       idleLocked(q);
     }
-    const bool startWriting = changedLocked(q);
+    const bool startWriting = changedLocked(q, false);
     lock.unlock();
     startWriter(startWriting);
     if (unwanted) removeSavedCopy(item.track->id);
@@ -299,7 +315,7 @@ void work() {
     lock.lock();
   }
   q.working = false;
-  const bool startWriting = changedLocked(q);
+  const bool startWriting = changedLocked(q, false);
   lock.unlock();
   startWriter(startWriting);
 }
@@ -320,7 +336,7 @@ void queueTracks(std::vector<TrackToSave> tracks, std::shared_ptr<Batch> batch, 
       ++q.total;
       if (batch) ++batch->queued;
     }
-    startWriting = changedLocked(q);
+    startWriting = changedLocked(q, true);
     if (!q.items.empty() && !q.working) q.working = start = true;
   }
   q.wake.notify_all();
@@ -401,17 +417,16 @@ void cancelSave(const std::string &id) {
       break;
     }
     idleLocked(q);
-    startWriting = changedLocked(q);
+    if (!line.empty()) q.afterWrite.push_back(line);
+    startWriting = changedLocked(q, true);
   }
   q.wake.notify_all();
   startWriter(startWriting);
-  logAll({line});
 }
 
 size_t cancelAllSaves() {
   Queue &q = queue();
   std::deque<Item> taken;
-  std::vector<std::string> lines;
   bool startWriting = false;
   size_t count = 0;
   {
@@ -422,17 +437,19 @@ size_t cancelAllSaves() {
       q.cancelCurrent = true;
       q.ids.erase(q.current->id);
     }
-    for (auto &item : q.items) lines.push_back(endLocked(q, item, false));
+    for (auto &item : q.items) {
+      const std::string line = endLocked(q, item, false);
+      if (!line.empty()) q.afterWrite.push_back(line);
+    }
     taken.swap(q.items);
     idleLocked(q);
-    startWriting = changedLocked(q);
+    startWriting = changedLocked(q, true);
   }
   q.wake.notify_all();
   startWriter(startWriting);
   // A recording under way ends before this returns; any later one sees the
   // cancellation.
   { std::lock_guard<std::mutex> wait(q.commit); }
-  logAll(lines);
   return count;
 }
 
