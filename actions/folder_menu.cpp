@@ -93,8 +93,8 @@ struct BuiltMenu {
   FolderMenu menu;
 };
 BuiltMenu &builtMenu() {
-  static auto *built = new BuiltMenu();
-  return *built;
+  static BuiltMenu &built = *new BuiltMenu();
+  return built;
 }
 
 }  // namespace

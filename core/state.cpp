@@ -2,8 +2,14 @@
 
 namespace tvoz {
 
-// Never destroyed (see the header): references to objects that live until
-// the process ends, whatever runs exit handlers meanwhile.
+// Nothing process-wide is ever destroyed. The host may quit, and run the exit
+// handlers, while a thread of ours is still inside a call; a destroyed
+// std::mutex makes its next lock throw on macOS's libc++ ("mutex lock failed:
+// Invalid argument"), which kills the host. So every process-wide object of
+// the plug-in, here and in any function, is built once and never destroyed,
+// always in this one form: `T &name = *new T;` (`static T &name = *new T;`
+// for one built on first use). scripts/check-macos compiles the Mac build
+// with -Wexit-time-destructors, so no destroyed static gets in.
 std::mutex &g_tokenMutex = *new std::mutex;
 std::string &g_access = *new std::string;
 std::string &g_refresh = *new std::string;

@@ -17,7 +17,7 @@ constexpr const char *kTitle = "--title=Tornavoz";
 // Held for a whole dialog: the result buffers and the DJ's attention are
 // shared by every caller.
 std::mutex &dialogMutex() {
-  static std::mutex m;
+  static std::mutex &m = *new std::mutex;
   return m;
 }
 
@@ -80,7 +80,7 @@ bool tvoz_confirm_mac(const char *text) {
 }
 
 const char *tvoz_prompt_text_mac(const char *prompt, const char *initial) {
-  static std::string result;
+  static std::string &result = *new std::string;
   try {
     std::lock_guard<std::mutex> lock(dialogMutex());
     return keep(result, zenity({"--entry", kTitle, "--text=" + orDefault(prompt, "Nombre"),
@@ -93,7 +93,7 @@ const char *tvoz_prompt_text_mac(const char *prompt, const char *initial) {
 }
 
 const char *tvoz_pick_folder_mac() {
-  static std::string result;
+  static std::string &result = *new std::string;
   try {
     std::lock_guard<std::mutex> lock(dialogMutex());
     return keep(result, zenity({"--file-selection", "--directory", kTitle}, true));

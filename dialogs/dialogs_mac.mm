@@ -68,7 +68,7 @@ bool tvoz_confirm_mac(const char *text) {
 }
 
 const char *tvoz_prompt_text_mac(const char *prompt, const char *initial) {
-  static std::string result;
+  static std::string &result = *new std::string;
   __block std::string text;
   __block bool entered = false;
   @autoreleasepool {
@@ -96,7 +96,7 @@ const char *tvoz_prompt_text_mac(const char *prompt, const char *initial) {
 }
 
 const char *tvoz_pick_folder_mac() {
-  static std::string result;
+  static std::string &result = *new std::string;
   __block std::string path;
   @autoreleasepool {
     onMainThread(^{

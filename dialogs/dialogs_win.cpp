@@ -296,8 +296,8 @@ bool tvoz_confirm_mac(const char *text) {
 }
 
 const char *tvoz_prompt_text_mac(const char *prompt, const char *initial) {
-  static std::string result;
-  static std::mutex guard;
+  static std::string &result = *new std::string;
+  static std::mutex &guard = *new std::mutex;
   try {
     if (!someoneCanSee()) return keep(result, guard, nullptr);
     Ask question{orDefault(prompt, "Nombre"), L"Crear", L"Cancelar", true, orDefault(initial, "")};
@@ -309,8 +309,8 @@ const char *tvoz_prompt_text_mac(const char *prompt, const char *initial) {
 }
 
 const char *tvoz_pick_folder_mac() {
-  static std::string result;
-  static std::mutex guard;
+  static std::string &result = *new std::string;
+  static std::mutex &guard = *new std::mutex;
   try {
     if (!someoneCanSee()) return keep(result, guard, nullptr);
     const std::wstring path = pickFolder();

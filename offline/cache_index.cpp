@@ -10,7 +10,7 @@ namespace {
 
 // Serialises the changes of this process; see the header.
 std::mutex &indexMutex() {
-  static std::mutex m;
+  static std::mutex &m = *new std::mutex;
   return m;
 }
 

@@ -13,7 +13,7 @@ namespace tvoz {
 namespace {
 
 std::mutex &fileMutex() {
-  static std::mutex m;
+  static std::mutex &m = *new std::mutex;
   return m;
 }
 

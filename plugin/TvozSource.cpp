@@ -85,8 +85,8 @@ HRESULT TvozSource::OnGetPluginInfo(TVdjPluginInfo8 *info) {
     info->Author = kName;
     info->Description = kDescription;
     // The host may keep the picture pointer, so the text lives for the process.
-    static std::string iconPath;
-    static std::mutex iconMutex;
+    static std::string &iconPath = *new std::string;
+    static std::mutex &iconMutex = *new std::mutex;
     std::lock_guard<std::mutex> lock(iconMutex);
     if (iconPath.empty()) {
       iconPath = iconPathForImage(modulePathOf(reinterpret_cast<const void *>(&tvoz_icon_anchor)));

@@ -44,7 +44,7 @@ bool runRefreshGrant(SessionMark mark, const std::string &refresh, std::string &
 }  // namespace
 
 std::optional<std::string> refreshAfter(const std::string &refused) {
-  static std::mutex refreshMutex;
+  static std::mutex &refreshMutex = *new std::mutex;
   std::lock_guard<std::mutex> lock(refreshMutex);
   std::string current = accessToken();
   if (!current.empty() && current != refused) return current;

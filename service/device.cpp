@@ -30,7 +30,7 @@ std::string randomId() {
 
 std::string deviceId() {
   // One maker at a time, so two first grants cannot store two different ids.
-  static std::mutex makeMutex;
+  static std::mutex &makeMutex = *new std::mutex;
   std::lock_guard<std::mutex> lock(makeMutex);
   std::string id = configGet("device_id");
   if (!id.empty()) return id;

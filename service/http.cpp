@@ -23,8 +23,8 @@ struct Marks {
   std::multiset<std::thread::id> threads;
 };
 Marks &marks() {
-  static auto *m = new Marks();  // never destroyed: detached threads may outlive the statics
-  return *m;
+  static Marks &m = *new Marks();  // never destroyed: detached threads may outlive the statics
+  return m;
 }
 
 }  // namespace

@@ -43,8 +43,8 @@ class Curl {
   // detached threads (play reports, the sign-in listener) may still be inside
   // a transfer while the process exits.
   static Curl &get() {
-    static Curl *curl = new Curl();
-    return *curl;
+    static Curl &curl = *new Curl();
+    return curl;
   }
 
   // A handle with libcurl's defaults plus what every transfer shares: no
