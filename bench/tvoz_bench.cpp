@@ -70,11 +70,6 @@ double median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-int portOf(const demo::Service &service) {
-  const std::string origin = service.origin();
-  return std::stoi(origin.substr(origin.rfind(':') + 1));
-}
-
 // A throw-away HOME whose configuration points the plug-in at `origin`,
 // signed in with tokens the service accepts.
 struct Home {
@@ -252,7 +247,7 @@ int clicks(const std::string &kind, Mode mode) {
   if (mode == Mode::Close) service.server().set_keep_alive_max_count(1);
   if (mode == Mode::Busy) serveSlowFolder(service);
   // Loopback made to look like a distant network.
-  demo::Gateway distant(portOf(service), demo::Gateway::Mode::Relay, kRoundTrip);
+  demo::Gateway distant(service.port(), demo::Gateway::Mode::Relay, kRoundTrip);
   Home home(distant.origin(), service);
   host::PluginHost host(TVOZ_MODULE_PATH);
   const std::string folder = service.catalogue().genres().at(0).id;
@@ -540,7 +535,7 @@ int deadNetwork(demo::Gateway::Mode dead) {
   const char *label = silent ? "never answers" : "drops connections";
 
   demo::Service service;
-  demo::Gateway gateway(portOf(service), dead);
+  demo::Gateway gateway(service.port(), dead);
   Home home(gateway.origin(), service);
   const demo::Catalogue &catalogue = service.catalogue();
   const demo::Track &saved = catalogue.tracks().at(0), &notSaved = catalogue.tracks().at(2);

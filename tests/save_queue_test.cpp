@@ -54,17 +54,13 @@ class SaveQueue : public ::testing::Test {
     const json index = home.readJson(home.support("Tornavoz-cache-index.json"));
     return index.contains(id) ? home.read(index[id].get<std::string>()).value_or("") : "";
   }
-  size_t logged(const std::string &prefix) const {
-    size_t n = 0;
-    for (const auto &line : home.logLines()) n += line.rfind(prefix, 0) == 0;
-    return n;
-  }
+  size_t logged(const std::string &prefix) const { return home.logCount(prefix); }
   bool waitForLog(const std::string &line, std::chrono::seconds limit = std::chrono::seconds(30)) const {
     return waitInFolder(home.support(), [&] { return logged(line) > 0; }, limit);
   }
 
   demo::Service service;
-  demo::Gateway gateway{portOf(service.origin()), Mode::Relay};
+  demo::Gateway gateway{service.port(), Mode::Relay};
   Home home{gateway.origin()};
   std::mutex mutex;
   std::map<std::string, int> tries;

@@ -71,6 +71,12 @@ std::vector<std::string> Home::logLines() const {
   return lines;
 }
 
+size_t Home::logCount(const std::string &prefix) const {
+  size_t n = 0;
+  for (const auto &line : logLines()) n += line.rfind(prefix, 0) == 0;
+  return n;
+}
+
 Desktop::Desktop(bool withZenity) : dir_(freshFolder("tvoz-desktop")) {
   for (const char *sub : {"bin", "seq", "calls"}) fs::create_directory(dir_ + "/" + sub);
   fs::create_symlink(TVOZ_STANDINS_DIR "/standin", dir_ + "/bin/xdg-open");

@@ -41,6 +41,7 @@ class Home {
   void write(const std::string &file, const std::string &content) const;  // makes the folders
   json readJson(const std::string &file) const;  // an empty object when missing
   std::vector<std::string> logLines() const;
+  size_t logCount(const std::string &prefix) const;  // the log's lines that begin with it
 
  private:
   std::string path_;
@@ -80,9 +81,6 @@ class FileSizeLimit {
   rlimit old_{};
   struct sigaction oldAction_ {};
 };
-
-// The port of an "http://host:port" origin.
-inline int portOf(const std::string &origin) { return std::stoi(origin.substr(origin.rfind(':') + 1)); }
 
 // Options for a demo service on HTTPS with a fresh self-signed certificate.
 demo::Service::Options untrustedTls(const std::string &dir);

@@ -62,6 +62,7 @@ class Service {
   Service &operator=(const Service &) = delete;
 
   std::string origin() const;  // "http://127.0.0.1:PORT" (https with a certificate)
+  int port() const { return port_; }
   Catalogue &catalogue();
   Tokens &tokens();
   httplib::Server &server() { return *server_; }
